@@ -1,0 +1,52 @@
+// Best-first branch and bound over intervals of admitted entry/exit rows.
+//
+// Starting from all rows, the cheapest queued interval is split at its middle row into a
+// high half [mid, hi] and a low half [lo, mid]; both are evaluated and queued by path cost.
+// The search ends when the interval taken from the queue passes the acceptance test, or
+// when the queue is found empty.
+//
+// Termination: left alone, the search can run forever (a narrow interval splits into
+// itself, and some inputs never accept anything), so it stops after `maxIterations(height)`
+// iterations, reporting nothing accepted. The bound lies far beyond any run that ends by
+// itself in practice, and evaluations are remembered per interval (an evaluation is a pure
+// function of the interval while the grid costs stay fixed), so a run costs at most one
+// shortest-path search per distinct interval.
+#pragma once
+
+#include <cstdint>
+
+#include "branch_node.h"
+#include "path_evaluation.h"
+
+namespace ringtrace {
+
+inline constexpr int ROOT_PRIORITY = 1000000;
+inline constexpr int32_t ROOT_PATH_COST = 10000000;
+inline constexpr int32_t ROOT_ROW_SUM = 100000;
+inline constexpr int32_t ROW_SUM_BOUND = 100000000;
+inline constexpr float DISPERSION_LIMIT = 50000000.0f;
+inline constexpr int SEARCH_ACCEPTED = 1;
+inline constexpr int SEARCH_EXHAUSTED = 10;
+
+// Iteration bound of a search over an image `height` rows tall.
+int64_t maxIterations(int32_t height);
+
+struct searchResult {
+    int searchOutcome = SEARCH_ACCEPTED;
+    branchNode accepted;             // valid when searchOutcome is SEARCH_ACCEPTED
+    int64_t iterations = 0;
+    int64_t evaluations = 0;         // evaluateInterval calls the search made
+    int64_t shortestPathRuns = 0;    // of which needed a new shortest-path search
+    bool cutShort = false;           // ended by the iteration bound
+};
+
+// Runs the search. On acceptance `pred` holds the accepted path's predecessor edges (the
+// walk back from the sink terminal follows exactly that path).
+searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
+                           ringgraph::node_array<edge>& pred, int64_t iterationLimit);
+
+// Writes a record's path into a predecessor array so that the walk back from the sink
+// terminal follows it.
+void restorePredecessors(const branchNode& record, const pixelGrid& grid, ringgraph::node_array<edge>& pred);
+
+}  // namespace ringtrace

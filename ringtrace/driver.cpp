@@ -1,0 +1,95 @@
+#include "driver.h"
+
+#include <cstdio>
+#include <new>
+#include <string>
+#include <vector>
+
+#include "edge_cost.h"
+#include "grid_graph.h"
+#include "image_input.h"
+#include "render_output.h"
+
+namespace ringtrace {
+
+namespace {
+
+void complain(const std::string& what) {
+    std::fprintf(stderr, "ringtrace: %s\n", what.c_str());
+    std::fflush(stderr);
+}
+
+void reportNotRead() {
+    std::printf("%s\n", kNotReadMessage);
+    std::fflush(stdout);
+}
+
+// Releases in the fixed order: each raster before its handle, the output handle last.
+void releaseAll(inputImages& in, TIFF* out) {
+    _TIFFfree(in.primaryRaster);
+    TIFFClose(in.primary);
+    _TIFFfree(in.secondaryRaster);
+    if (in.secondary != nullptr) TIFFClose(in.secondary);
+    if (out != nullptr) TIFFClose(out);
+    in = inputImages{};
+}
+
+}  // namespace
+
+int runTracer(const tracerPaths& paths, tracerReport* report) {
+    inputImages in;
+    std::string why;
+    const inputStatus status = readInputs(paths.primary, paths.secondary, in, why);
+    if (status == inputStatus::noImage) {
+        reportNotRead();
+        return EXIT_NOT_READ;
+    }
+    if (status == inputStatus::refused) {
+        complain(why);
+        return EXIT_REFUSED;
+    }
+    const bool readFailed = status == inputStatus::readFailed;
+    if (readFailed) reportNotRead();
+
+    TIFF* out = TIFFOpen(paths.output, "w");
+    if (out == nullptr) {
+        complain(std::string("cannot create ") + paths.output);
+        releaseAll(in, nullptr);
+        return EXIT_NOT_WRITTEN;
+    }
+
+    const int32_t W = in.width, H = in.height;
+    const auto pixels = static_cast<size_t>(int64_t{W} * H);
+    bool written = false;
+    try {
+        std::vector<uint8_t> byteBuffer(pixels);
+        std::vector<float> markBuffer(pixels, BACKGROUND_MARK);
+
+        pixelGrid grid;
+        buildGrid(grid, W, H);
+        priceGridEdges(grid, in.primaryRaster, in.secondaryRaster);
+        ringgraph::node_array<edge> pred(grid.G, ringgraph::nil);
+
+        pathEvaluator evaluator(grid, in.primaryRaster, in.secondaryRaster, pred);
+        const searchResult search = searchContour(evaluator, grid, pred, maxIterations(H));
+        int marked = 0;
+        if (search.searchOutcome != SEARCH_EXHAUSTED) marked = markContour(grid, pred, markBuffer.data());
+
+        convertMarks(markBuffer.data(), byteBuffer.data(), pixels);
+        written = writeMirrored(out, byteBuffer.data(), W, H);
+        if (report != nullptr) *report = tracerReport{W, H, search, marked};
+    } catch (const std::bad_alloc&) {
+        complain("not enough memory to trace an image of " + std::to_string(W) + " x " + std::to_string(H) +
+                 " pixels");
+        releaseAll(in, out);
+        return EXIT_REFUSED;
+    }
+    releaseAll(in, out);
+    if (!written) {
+        complain(std::string("writing ") + paths.output + " failed");
+        return EXIT_NOT_WRITTEN;
+    }
+    return readFailed ? EXIT_NOT_READ : EXIT_TRACED;
+}
+
+}  // namespace ringtrace

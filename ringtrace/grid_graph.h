@@ -1,0 +1,53 @@
+// The directed graph laid over the pixels: one node per pixel, a source and a sink terminal,
+// nine grid edges out of every pixel of the active band, and the terminal edges that let a
+// path enter at column 1 and leave at column width - 3.
+//
+// Node ids: pixel (x, y) has id x * height + y (ids run down each column); the source
+// terminal is width * height, the sink width * height + 1. Nodes are created in id order, so
+// a node's handle index equals its id.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "graph/edge_array.h"
+#include "graph/graph.h"
+#include "graph/node_array.h"
+
+namespace ringtrace {
+
+using ringgraph::edge;
+using ringgraph::node;
+
+// Offsets (dx, dy) of the nine grid edges out of a pixel, in creation order.
+struct gridOffset {
+    int dx, dy;
+};
+inline constexpr gridOffset kGridOffsets[9] = {{0, +1},  {0, -1},  {+1, +1}, {+1, 0}, {+1, -1},
+                                               {-1, +1}, {-1, -1}, {+2, -1}, {+2, +1}};
+
+struct pixelGrid {
+    int32_t width = 0;
+    int32_t height = 0;
+    ringgraph::graph G;
+    std::vector<node> nodess;          // node handle by id
+    ringgraph::node_array<int> A;      // id by node
+    ringgraph::edge_array<int> cost;   // cost by edge
+    node sourceTerminal;
+    node sinkTerminal;
+
+    int32_t idOf(node v) const { return A[v]; }
+    int32_t columnOf(int32_t id) const { return id / height; }
+    int32_t rowOf(int32_t id) const { return id % height; }
+    bool isTerminal(int32_t id) const { return id >= width * height; }
+};
+
+// Expected counts, for reserving storage and for checks.
+int64_t gridEdgeCount(int32_t width, int32_t height);
+int64_t terminalEdgeCount(int32_t width, int32_t height);
+
+// Builds the graph, `nodess`, `A` and `cost` (every entry 1). Needs width >= 3 whenever
+// height >= 7 (the terminal edges name columns 1 and width - 3).
+void buildGrid(pixelGrid& grid, int32_t width, int32_t height);
+
+}  // namespace ringtrace

@@ -1,0 +1,121 @@
+#include "image_input.h"
+
+#include <cstring>
+#include <string>
+
+namespace ringtrace {
+
+namespace {
+
+void decodeAsRgb(TIFF* tif) {
+    uint16_t samples = 1;
+    TIFFGetFieldDefaulted(tif, TIFFTAG_SAMPLESPERPIXEL, &samples);
+    if (samples <= 3) TIFFSetField(tif, TIFFTAG_SAMPLESPERPIXEL, 3);
+    TIFFSetField(tif, TIFFTAG_EXTRASAMPLES, static_cast<uint16_t>(0), static_cast<uint16_t*>(nullptr));
+}
+
+bool sizeOf(TIFF* tif, uint32_t& width, uint32_t& height) {
+    width = 0;
+    height = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+    return width > 0 && height > 0 && uint64_t{width} * height <= uint64_t{kMaxPixels};
+}
+
+uint32_t* newRaster(int64_t pixels) {
+    const auto bytes = static_cast<tmsize_t>(pixels * 4);
+    auto* raster = static_cast<uint32_t*>(_TIFFmalloc(bytes));
+    if (raster != nullptr) std::memset(raster, 0, static_cast<size_t>(bytes));
+    return raster;
+}
+
+// A secondary image of a different size: read it at its own size, keep the overlap.
+int readMismatchedSecondary(TIFF* tif, int32_t width, int32_t height, uint32_t* raster) {
+    uint32_t w2 = 0, h2 = 0;
+    if (!sizeOf(tif, w2, h2)) return 0;
+    const auto sw = static_cast<int32_t>(w2), sh = static_cast<int32_t>(h2);
+    uint32_t* own = newRaster(int64_t{sw} * sh);
+    if (own == nullptr) return 0;
+    readRaster(tif, sw, sh, own);
+    const int32_t cols = sw < width ? sw : width;
+    const int32_t rows = sh < height ? sh : height;
+    for (int32_t y = 0; y < rows; ++y) {
+        std::memcpy(raster + rasterIndex(0, y, width, height), own + rasterIndex(0, y, sw, sh),
+                    static_cast<size_t>(cols) * 4);
+    }
+    _TIFFfree(own);
+    return 0;
+}
+
+}  // namespace
+
+int readRaster(TIFF* tif, int32_t width, int32_t height, uint32_t* raster) {
+    decodeAsRgb(tif);
+    return TIFFReadRGBAImage(tif, static_cast<uint32_t>(width), static_cast<uint32_t>(height), raster, 0);
+}
+
+inputStatus readInputs(const char* primaryPath, const char* secondaryPath, inputImages& in,
+                       std::string& message) {
+    in = inputImages{};
+    in.primary = TIFFOpen(primaryPath, "r");
+    in.secondary = TIFFOpen(secondaryPath, "r");
+    if (in.primary == nullptr) {
+        if (in.secondary != nullptr) TIFFClose(in.secondary);
+        in.secondary = nullptr;
+        return inputStatus::noImage;
+    }
+
+    uint32_t w = 0, h = 0;
+    TIFFGetField(in.primary, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(in.primary, TIFFTAG_IMAGELENGTH, &h);
+    auto closeAll = [&] {
+        TIFFClose(in.primary);
+        if (in.secondary != nullptr) TIFFClose(in.secondary);
+        in.primary = in.secondary = nullptr;
+    };
+    if (w == 0 || h == 0) {
+        closeAll();
+        return inputStatus::noImage;
+    }
+    if (uint64_t{w} * h > uint64_t{kMaxPixels}) {
+        message = "image of " + std::to_string(w) + " x " + std::to_string(h) +
+                  " pixels is larger than the " + std::to_string(kMaxPixels) +
+                  " pixels this program can trace";
+        closeAll();
+        return inputStatus::refused;
+    }
+    if (w < 3 && h >= 7) {
+        message = "image of " + std::to_string(w) + " x " + std::to_string(h) +
+                  " pixels is too narrow to trace: it needs at least 3 columns";
+        closeAll();
+        return inputStatus::refused;
+    }
+    in.width = static_cast<int32_t>(w);
+    in.height = static_cast<int32_t>(h);
+
+    const int64_t pixels = int64_t{in.width} * in.height;
+    in.primaryRaster = newRaster(pixels);
+    in.secondaryRaster = newRaster(pixels);
+    if (in.primaryRaster == nullptr || in.secondaryRaster == nullptr) {
+        message = "not enough memory for two rasters of " + std::to_string(pixels) + " pixels";
+        if (in.primaryRaster != nullptr) _TIFFfree(in.primaryRaster);
+        if (in.secondaryRaster != nullptr) _TIFFfree(in.secondaryRaster);
+        in.primaryRaster = in.secondaryRaster = nullptr;
+        closeAll();
+        return inputStatus::refused;
+    }
+
+    const int okPrimary = readRaster(in.primary, in.width, in.height, in.primaryRaster);
+    int okSecondary = 0;
+    if (in.secondary != nullptr) {
+        uint32_t w2 = 0, h2 = 0;
+        TIFFGetField(in.secondary, TIFFTAG_IMAGEWIDTH, &w2);
+        TIFFGetField(in.secondary, TIFFTAG_IMAGELENGTH, &h2);
+        okSecondary = (w2 == w && h2 == h)
+                          ? readRaster(in.secondary, in.width, in.height, in.secondaryRaster)
+                          : readMismatchedSecondary(in.secondary, in.width, in.height, in.secondaryRaster);
+    }
+    return okPrimary != 0 && okSecondary != 0 ? inputStatus::read : inputStatus::readFailed;
+}
+
+}  // namespace ringtrace

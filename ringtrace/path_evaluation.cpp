@@ -1,0 +1,76 @@
+#include "path_evaluation.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <vector>
+
+#include "image_input.h"
+
+namespace ringtrace {
+
+pathEvaluator::pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster,
+                             const uint32_t* secondaryRaster, ringgraph::node_array<edge>& pred)
+    : grid_(grid), primary_(primaryRaster), secondary_(secondaryRaster), pred_(pred) {}
+
+void pathEvaluator::gate(int32_t lo, int32_t hi) {
+    const ringgraph::graph& G = grid_.G;
+    auto price = [&](int32_t y) { return (y > hi || y < lo) ? BLOCKED_COST : 1; };
+    for (edge e = G.first_out_edge(grid_.sourceTerminal); e != G.stop_out_edge(); e = G.next_out_edge(e)) {
+        grid_.cost[e] = price(grid_.rowOf(grid_.A[G.target(e)]));
+    }
+    for (edge e = G.first_in_edge(grid_.sinkTerminal); e != G.stop_in_edge(); e = G.next_in_edge(e)) {
+        grid_.cost[e] = price(grid_.rowOf(grid_.A[G.source(e)]));
+    }
+}
+
+evaluationStats pathEvaluator::evaluateInterval(int32_t lo, int32_t hi, branchNode& record) {
+    const ringgraph::graph& G = grid_.G;
+    gate(lo, hi);
+    // Only the sink's path is ever read, and a settled node's path never changes, so the
+    // run may stop once the sink is settled.
+    engine_.run(G, grid_.sourceTerminal, grid_.cost, pred_, grid_.sinkTerminal);
+    ++runs_;
+
+    const int32_t W = grid_.width, H = grid_.height;
+    uint32_t pathCost = 0, rowSum = 0;  // 32-bit sums that wrap
+    int32_t n = 0;
+    float primaryMean = 0.0f, secondaryMean = 0.0f, q = 0.0f;
+    int32_t exitRow = -1, entryRow = -1;
+    auto path = std::make_shared<std::vector<edge>>();
+
+    node v = grid_.sinkTerminal;
+    const int64_t maxSteps = int64_t{G.number_of_nodes()};
+    while (pred_[v] != ringgraph::nil && n < maxSteps) {
+        const edge e = pred_[v];
+        v = G.opposite(e, v);
+        path->push_back(e);
+        ++n;
+        pathCost += static_cast<uint32_t>(grid_.cost[e]);
+        const int32_t id = grid_.A[v];
+        if (grid_.isTerminal(id)) continue;
+        const int32_t y = grid_.rowOf(id);
+        if (n == 1) exitRow = y;
+        entryRow = y;
+        rowSum += static_cast<uint32_t>(y);
+        const int32_t r = rasterIndex(grid_.columnOf(id), y, W, H);
+        const double p = redOf(primary_[r]);
+        const double s = redOf(secondary_[r]);
+        primaryMean = static_cast<float>(primaryMean + (p - primaryMean) / n);
+        q = static_cast<float>(q + (p - primaryMean) * (p - primaryMean));
+        secondaryMean = static_cast<float>(secondaryMean + (s - secondaryMean) / n);
+    }
+
+    evaluationStats stats;
+    const auto spread = static_cast<float>(double{q} / static_cast<double>(n - 1));
+    const auto root = static_cast<float>(std::sqrt(double{primaryMean}));
+    stats.dispersion = static_cast<float>(double{spread} / double{root});
+    stats.secondaryMean = secondaryMean;
+
+    record.pathCost = static_cast<int32_t>(pathCost);
+    if (exitRow >= 0 && std::abs(entryRow - exitRow) <= CLOSURE_TOLERANCE) record.closed = true;
+    record.predecessors = std::move(path);
+    record.rowSum = static_cast<int32_t>(rowSum);
+    return stats;
+}
+
+}  // namespace ringtrace

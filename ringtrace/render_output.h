@@ -1,0 +1,32 @@
+// Drawing the accepted contour and writing "new.tif".
+#pragma once
+
+#include <tiffio.h>
+
+#include <cstddef>
+#include <cstdint>
+
+#include "grid_graph.h"
+
+namespace ringtrace {
+
+inline constexpr float BACKGROUND_MARK = 120.0f;
+inline constexpr float CONTOUR_MARK = 160.0f;
+inline constexpr int MAX_MARKS = 10000;
+// BlackIsZero: the two grey levels read as the same greys in every viewer.
+inline constexpr uint16_t OUTPUT_PHOTOMETRIC = PHOTOMETRIC_MINISBLACK;
+
+// Marks the contour in the mark buffer (top row first, index y * width + x) by walking
+// `pred` back from the sink terminal. The node that enters the sink and the terminals stay
+// unmarked; at most MAX_MARKS pixels are marked, the ones nearest the sink. Returns the
+// number of pixels marked.
+int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, float* markBuffer);
+
+// Byte i = low 8 bits of the truncated ceiling of mark i.
+void convertMarks(const float* markBuffer, uint8_t* byteBuffer, size_t count);
+
+// Sets the output tags and writes the byte buffer (top row first) mirrored top to bottom,
+// one row per strip. Stops at the first row that fails and returns false then.
+bool writeMirrored(TIFF* out, const uint8_t* byteBuffer, int32_t width, int32_t height);
+
+}  // namespace ringtrace
