@@ -1,0 +1,84 @@
+// Node ids, edge order and terminal edges of the pixel grid.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "grid_graph.h"
+#include "image_input.h"
+
+using namespace ringtrace;
+
+namespace {
+std::vector<std::pair<int, int>> edgeIds(const pixelGrid& g) {
+    std::vector<std::pair<int, int>> out;
+    for (edge e = g.G.first_edge(); e != g.G.stop_edge(); e = g.G.next_edge(e)) {
+        out.emplace_back(g.A[g.G.source(e)], g.A[g.G.target(e)]);
+    }
+    return out;
+}
+}  // namespace
+
+TEST(GridGraph, FiveBySevenHasElevenEdgesInOrder) {
+    pixelGrid g;
+    buildGrid(g, 5, 7);
+    EXPECT_EQ(g.G.number_of_nodes(), 37);
+    const std::vector<std::pair<int, int>> expected = {{10, 11}, {10, 9},  {10, 18}, {10, 17},
+                                                       {10, 16}, {10, 4},  {10, 2},  {10, 23},
+                                                       {10, 25}, {35, 10}, {17, 36}};
+    EXPECT_EQ(edgeIds(g), expected);
+    EXPECT_EQ(g.A[g.sourceTerminal], 35);
+    EXPECT_EQ(g.A[g.sinkTerminal], 36);
+    for (edge e = g.G.first_edge(); e != g.G.stop_edge(); e = g.G.next_edge(e)) EXPECT_EQ(g.cost[e], 1);
+    EXPECT_EQ(rasterIndex(1, 3, 5, 7), 16);
+}
+
+TEST(GridGraph, SmallShapesGetOnlyWhatFits) {
+    for (int H = 1; H < 7; ++H) {
+        pixelGrid g;
+        buildGrid(g, 9, H);
+        EXPECT_EQ(g.G.number_of_edges(), 0) << "height " << H;
+        EXPECT_EQ(g.G.number_of_nodes(), 9 * H + 2);
+    }
+    for (int W : {3, 4}) {
+        pixelGrid g;
+        buildGrid(g, W, 9);
+        // Terminal edges only, one pair per row 3..5, interleaved.
+        const auto ids = edgeIds(g);
+        ASSERT_EQ(ids.size(), 6u);
+        const int src = W * 9, sink = W * 9 + 1;
+        for (int k = 0; k < 3; ++k) {
+            EXPECT_EQ(ids[static_cast<size_t>(2 * k)], std::make_pair(src, 1 * 9 + 3 + k));
+            EXPECT_EQ(ids[static_cast<size_t>(2 * k + 1)], std::make_pair((W - 3) * 9 + 3 + k, sink));
+        }
+    }
+}
+
+TEST(GridGraph, IdsRoundTripAndCountsMatch) {
+    pixelGrid g;
+    buildGrid(g, 11, 13);
+    ASSERT_EQ(g.nodess.size(), 11u * 13u + 2u);
+    for (node v = g.G.first_node(); v != g.G.stop_node(); v = g.G.next_node(v)) {
+        EXPECT_EQ(g.nodess[static_cast<size_t>(g.A[v])], v);
+    }
+    EXPECT_EQ(g.G.number_of_edges(), gridEdgeCount(11, 13) + terminalEdgeCount(11, 13));
+    EXPECT_EQ(gridEdgeCount(11, 13), 9 * 7 * 7);
+    // Terminal edges feed column 1 and drain column width - 3, in ascending rows.
+    int row = 3;
+    for (edge e = g.G.first_out_edge(g.sourceTerminal); e != g.G.stop_out_edge(); e = g.G.next_out_edge(e), ++row) {
+        EXPECT_EQ(g.A[g.G.target(e)], 1 * 13 + row);
+    }
+    EXPECT_EQ(row, 13 - 3);
+    row = 3;
+    for (edge e = g.G.first_in_edge(g.sinkTerminal); e != g.G.stop_in_edge(); e = g.G.next_in_edge(e), ++row) {
+        EXPECT_EQ(g.A[g.G.source(e)], 8 * 13 + row);
+        // The exit column's only way out is its sink edge.
+        EXPECT_EQ(g.G.first_out_edge(g.G.source(e)), e);
+        EXPECT_EQ(g.G.next_out_edge(e), ringgraph::nil);
+    }
+}
+
+TEST(GridGraph, RasterIndexRunsBottomUp) {
+    EXPECT_EQ(rasterIndex(1, 0, 4, 3), 9);
+    EXPECT_EQ(rasterIndex(0, 2, 4, 3), 0);
+    EXPECT_EQ(rasterIndex(0, 0, 7, 5), 4 * 7);
+}
