@@ -1,0 +1,21 @@
+#pragma once
+
+// Single-channel TIFF images as host arrays: image row i, column j is array
+// element (i, j). Each sample type has its own class id, so that an
+// extension sees exactly what the file holds.
+
+#include <string>
+
+#include "hv/host.h"
+
+namespace hvhost {
+
+// Throws std::runtime_error for an unreadable file, more than one sample per
+// pixel, tiles, or a sample type without a class.
+hv::ArrayPtr readTiff(const std::string& path);
+
+// Writes through a temporary file beside `path`, so that a failed write
+// leaves no file behind. Throws std::runtime_error.
+void writeTiff(const std::string& path, const hvArray& array);
+
+}  // namespace hvhost
