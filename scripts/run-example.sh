@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Generates the bundled example pair and traces it: scripts/run-example.sh BUILD_DIR
+# Everything is written below BUILD_DIR/run, never into the source tree.
+set -euo pipefail
+
+if [ $# -ne 1 ]; then
+  echo "usage: $0 BUILD_DIR" >&2
+  exit 2
+fi
+build=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+work="$build/run/ringtrace"
+
+rm -rf "$work"
+mkdir -p "$work"
+"$build/bin/make_ring" --out "$work"
+
+tracer="$build/bin/ringtrace"
+if [ -x "$tracer" ]; then
+  # The tracer's status is reported, not allowed to end the script.
+  status=0
+  (cd "$work" && "$tracer") || status=$?
+  echo "ringtrace exit status: $status"
+  if [ -f "$work/new.tif" ]; then
+    echo "result: $work/new.tif"
+  else
+    echo "result: $work/new.tif was not written"
+  fi
+else
+  echo "ringtrace not built yet ($tracer missing); skipped tracing"
+fi
+
+if [ -f "$here/run-rankwin-example.sh" ]; then
+  bash "$here/run-rankwin-example.sh" "$build"
+fi
