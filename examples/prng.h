@@ -7,7 +7,7 @@ namespace ringgen {
 // splitmix64: tiny, fast and fully specified, so a seed gives the same image on every
 // platform and standard library (std:: distributions are implementation-defined).
 class SplitMix64 {
-public:
+  public:
     explicit SplitMix64(std::uint64_t seed) : state_(seed) {}
 
     std::uint64_t next() {
@@ -26,7 +26,7 @@ public:
         return lo + static_cast<int>(next() % span);
     }
 
-private:
+  private:
     std::uint64_t state_;
 };
 

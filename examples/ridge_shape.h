@@ -9,14 +9,14 @@ namespace ringgen {
 // modulo the period before the sine, so column 1 and column 1 + period give
 // bit-identical rows, not merely close ones.
 class RidgeShape {
-public:
+  public:
     // Draws the harmonic weights and phases from rng.
     RidgeShape(const RingParams& p, SplitMix64& rng);
 
     double rowAt(int x) const;
     double slopeAt(int x) const;  // dy/dx
 
-private:
+  private:
     double angle(int x) const;
 
     int period_;

@@ -96,8 +96,8 @@ std::vector<std::uint32_t> toRgbaRaster(const std::vector<std::uint8_t>& rgb, in
         const std::uint8_t* src = rgb.data() + y * w * 3;
         std::uint32_t* dst = raster.data() + (h - 1 - y) * w;
         for (std::size_t x = 0; x < w; ++x, src += 3) {
-            dst[x] = src[0] | (std::uint32_t{src[1]} << 8) | (std::uint32_t{src[2]} << 16) |
-                     0xFF000000u;
+            dst[x] =
+                src[0] | (std::uint32_t{src[1]} << 8) | (std::uint32_t{src[2]} << 16) | 0xFF000000u;
         }
     }
     return raster;

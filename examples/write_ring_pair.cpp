@@ -24,8 +24,8 @@ bool writeRingPair(const std::string& dir, const RingParams& p, std::vector<doub
     }
     if (!writeRgb8Tiff((base / kPrimaryName).string(), p.width, p.height, images.primary.data(),
                        error) ||
-        !writeRgb8Tiff((base / kSecondaryName).string(), p.width, p.height,
-                       images.secondary.data(), error)) {
+        !writeRgb8Tiff((base / kSecondaryName).string(), p.width, p.height, images.secondary.data(),
+                       error)) {
         return false;
     }
     if (ridgeRow) *ridgeRow = std::move(images.ridgeRow);

@@ -79,20 +79,15 @@ TEST_P(MakeRingRejects, WithAMessageANonZeroStatusAndNoFiles) {
 
 INSTANTIATE_TEST_SUITE_P(
     BadArguments, MakeRingRejects,
-    ::testing::Values(std::vector<std::string>{"--width", "7"},
-                      std::vector<std::string>{"--height", "15"},
-                      std::vector<std::string>{"--width", "16385"},
-                      std::vector<std::string>{"--height", "99999999999"},
-                      std::vector<std::string>{"--width", "-360"},
-                      std::vector<std::string>{"--width", "abc"},
-                      std::vector<std::string>{"--width", "36x"},
-                      std::vector<std::string>{"--width", ""},
-                      std::vector<std::string>{"--seed", "-1"},
-                      std::vector<std::string>{"--seed", "1.5"},
-                      std::vector<std::string>{"--out", ""},
-                      std::vector<std::string>{"--width"},
-                      std::vector<std::string>{"--frobnicate"},
-                      std::vector<std::string>{"360"}));
+    ::testing::Values(
+        std::vector<std::string>{"--width", "7"}, std::vector<std::string>{"--height", "15"},
+        std::vector<std::string>{"--width", "16385"},
+        std::vector<std::string>{"--height", "99999999999"},
+        std::vector<std::string>{"--width", "-360"}, std::vector<std::string>{"--width", "abc"},
+        std::vector<std::string>{"--width", "36x"}, std::vector<std::string>{"--width", ""},
+        std::vector<std::string>{"--seed", "-1"}, std::vector<std::string>{"--seed", "1.5"},
+        std::vector<std::string>{"--out", ""}, std::vector<std::string>{"--width"},
+        std::vector<std::string>{"--frobnicate"}, std::vector<std::string>{"360"}));
 
 TEST(MakeRing, UnwritableOutputDirectoryFails) {
     fixtures::ScratchDir dir;

@@ -1,12 +1,12 @@
 // The generated scene must be one the tracer can close, and must stay inside the
 // byte ranges the tracer's cost model reads correctly.
 
+#include "ring_generator.h"
+
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <limits>
-
-#include "ring_generator.h"
 
 namespace {
 

@@ -66,17 +66,17 @@ bool writeHugeClaim(const std::string& path, std::uint32_t width, std::uint32_t 
     constexpr std::uint32_t kDataOffset = kBitsOffset + 6;
     constexpr std::uint32_t kDataBytes = 16;
     const std::array<Entry, kEntries> entries{{
-        {256, kLong, 1, width},              // ImageWidth
-        {257, kLong, 1, height},             // ImageLength
-        {258, kShort, 3, kBitsOffset},       // BitsPerSample 8,8,8
-        {259, kShort, 1, 1},                 // Compression: none
-        {262, kShort, 1, 2},                 // Photometric: RGB
-        {273, kLong, 1, kDataOffset},        // StripOffsets
-        {274, kShort, 1, 1},                 // Orientation: top-left
-        {277, kShort, 1, 3},                 // SamplesPerPixel
-        {278, kLong, 1, height},             // RowsPerStrip: one strip
-        {279, kLong, 1, kDataBytes},         // StripByteCounts
-        {284, kShort, 1, 1},                 // PlanarConfiguration: contiguous
+        {256, kLong, 1, width},         // ImageWidth
+        {257, kLong, 1, height},        // ImageLength
+        {258, kShort, 3, kBitsOffset},  // BitsPerSample 8,8,8
+        {259, kShort, 1, 1},            // Compression: none
+        {262, kShort, 1, 2},            // Photometric: RGB
+        {273, kLong, 1, kDataOffset},   // StripOffsets
+        {274, kShort, 1, 1},            // Orientation: top-left
+        {277, kShort, 1, 3},            // SamplesPerPixel
+        {278, kLong, 1, height},        // RowsPerStrip: one strip
+        {279, kLong, 1, kDataBytes},    // StripByteCounts
+        {284, kShort, 1, 1},            // PlanarConfiguration: contiguous
     }};
     std::vector<std::uint8_t> b{'I', 'I'};
     put16(b, 42);

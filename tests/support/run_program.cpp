@@ -32,14 +32,14 @@ struct Pipe {
 };
 
 class SpawnActions {
-public:
+  public:
     SpawnActions() { posix_spawn_file_actions_init(&actions_); }
     ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
     SpawnActions(const SpawnActions&) = delete;
     SpawnActions& operator=(const SpawnActions&) = delete;
     posix_spawn_file_actions_t* get() { return &actions_; }
 
-private:
+  private:
     posix_spawn_file_actions_t actions_;
 };
 
@@ -95,9 +95,9 @@ RunResult runProgram(const std::string& program, const std::vector<std::string>&
     if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(actions.get(), workDir.c_str());
 
     pid_t pid = 0;
-    const int rc = searchPath
-                       ? posix_spawnp(&pid, exe.c_str(), actions.get(), nullptr, argv.data(), environ)
-                       : posix_spawn(&pid, exe.c_str(), actions.get(), nullptr, argv.data(), environ);
+    const int rc =
+        searchPath ? posix_spawnp(&pid, exe.c_str(), actions.get(), nullptr, argv.data(), environ)
+                   : posix_spawn(&pid, exe.c_str(), actions.get(), nullptr, argv.data(), environ);
     if (rc != 0) {
         result.spawnError = "cannot start " + program + ": " + std::strerror(rc);
         return result;

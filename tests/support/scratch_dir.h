@@ -8,7 +8,7 @@ namespace fixtures {
 // everything in it when the object goes away. Throws std::runtime_error when the
 // directory cannot be created.
 class ScratchDir {
-public:
+  public:
     ScratchDir();
     ~ScratchDir();
     ScratchDir(const ScratchDir&) = delete;
@@ -18,7 +18,7 @@ public:
     // path()/name
     std::string file(const std::string& name) const;
 
-private:
+  private:
     std::string path_;
 };
 

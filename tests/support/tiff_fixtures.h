@@ -39,10 +39,10 @@ struct Palette {
 struct PixelFormat {
     std::uint16_t samplesPerPixel = 1;
     std::uint16_t bitsPerSample = 8;
-    std::uint16_t photometric = 1;             // PHOTOMETRIC_* value
-    std::uint16_t sampleFormat = 0;            // SAMPLEFORMAT_* value; 0 omits the tag
-    std::vector<std::uint16_t> extraSamples;   // EXTRASAMPLE_* values; empty omits the tag
-    const Palette* palette = nullptr;          // required for PHOTOMETRIC_PALETTE
+    std::uint16_t photometric = 1;            // PHOTOMETRIC_* value
+    std::uint16_t sampleFormat = 0;           // SAMPLEFORMAT_* value; 0 omits the tag
+    std::vector<std::uint16_t> extraSamples;  // EXTRASAMPLE_* values; empty omits the tag
+    const Palette* palette = nullptr;         // required for PHOTOMETRIC_PALETTE
 };
 
 // Writes one image. pixels holds width * height * samplesPerPixel samples of

@@ -87,8 +87,7 @@ bool writeTiles(TIFF* t, std::uint32_t width, std::uint32_t height, std::size_t 
                             data + (ty + r) * rowBytes + tx * pixelSize, cols * pixelSize);
             }
             const ttile_t tile = TIFFComputeTile(t, tx, ty, 0, 0);
-            if (TIFFWriteEncodedTile(t, tile, buf.data(), static_cast<tmsize_t>(buf.size())) <
-                0) {
+            if (TIFFWriteEncodedTile(t, tile, buf.data(), static_cast<tmsize_t>(buf.size())) < 0) {
                 return false;
             }
         }
@@ -97,7 +96,7 @@ bool writeTiles(TIFF* t, std::uint32_t width, std::uint32_t height, std::size_t 
 }
 
 PixelFormat makeFormat(std::uint16_t spp, std::uint16_t bits, std::uint16_t photometric,
-                   std::uint16_t sampleFormat = 0) {
+                       std::uint16_t sampleFormat = 0) {
     PixelFormat f;
     f.samplesPerPixel = spp;
     f.bitsPerSample = bits;
@@ -107,8 +106,8 @@ PixelFormat makeFormat(std::uint16_t spp, std::uint16_t bits, std::uint16_t phot
 }
 
 template <typename T>
-bool writeTyped(const std::string& path, std::uint32_t w, std::uint32_t h,
-                const PixelFormat& f, const std::vector<T>& pixels, const Layout& layout) {
+bool writeTyped(const std::string& path, std::uint32_t w, std::uint32_t h, const PixelFormat& f,
+                const std::vector<T>& pixels, const Layout& layout) {
     return writeTiff(path, w, h, f, pixels.data(), pixels.size() * sizeof(T), layout);
 }
 
@@ -117,8 +116,7 @@ bool writeTyped(const std::string& path, std::uint32_t w, std::uint32_t h,
 bool writeTiff(const std::string& path, std::uint32_t width, std::uint32_t height,
                const PixelFormat& format, const void* pixels, std::size_t pixelBytes,
                const Layout& layout) {
-    const std::size_t pixelSize =
-        std::size_t{format.samplesPerPixel} * format.bitsPerSample / 8;
+    const std::size_t pixelSize = std::size_t{format.samplesPerPixel} * format.bitsPerSample / 8;
     if (width == 0 || height == 0 || pixelSize == 0 ||
         pixelBytes != std::size_t{width} * height * pixelSize) {
         return false;
@@ -182,14 +180,14 @@ bool writeGreyUInt16(const std::string& path, std::uint32_t width, std::uint32_t
 
 bool writeGreyInt16(const std::string& path, std::uint32_t width, std::uint32_t height,
                     const std::vector<std::int16_t>& grey, const Layout& layout) {
-    return writeTyped(path, width, height, makeFormat(1, 16, PHOTOMETRIC_MINISBLACK, SAMPLEFORMAT_INT),
-                      grey, layout);
+    return writeTyped(path, width, height,
+                      makeFormat(1, 16, PHOTOMETRIC_MINISBLACK, SAMPLEFORMAT_INT), grey, layout);
 }
 
 bool writeGreyFloat(const std::string& path, std::uint32_t width, std::uint32_t height,
                     const std::vector<float>& grey, const Layout& layout) {
-    return writeTyped(path, width, height, makeFormat(1, 32, PHOTOMETRIC_MINISBLACK, SAMPLEFORMAT_IEEEFP),
-                      grey, layout);
+    return writeTyped(path, width, height,
+                      makeFormat(1, 32, PHOTOMETRIC_MINISBLACK, SAMPLEFORMAT_IEEEFP), grey, layout);
 }
 
 }  // namespace fixtures

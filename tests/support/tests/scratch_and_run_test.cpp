@@ -27,7 +27,8 @@ TEST(ScratchDir, IsFreshAndUniqueAndRemovedWithItsContents) {
 }
 
 TEST(RunProgram, CapturesBothStreamsAndTheExitCode) {
-    const auto r = fixtures::runProgram("sh", {"-c", "printf 'to out'; printf 'to err' >&2; exit 3"});
+    const auto r =
+        fixtures::runProgram("sh", {"-c", "printf 'to out'; printf 'to err' >&2; exit 3"});
     ASSERT_TRUE(r.started) << r.spawnError;
     EXPECT_EQ(r.out, "to out");
     EXPECT_EQ(r.err, "to err");

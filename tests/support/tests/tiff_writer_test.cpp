@@ -90,10 +90,10 @@ TEST_P(Rgb8Layouts, WritesTheRequestedStructure) {
     ASSERT_TRUE(t);
     std::uint16_t compression = 0;
     TIFFGetField(t.get(), TIFFTAG_COMPRESSION, &compression);
-    const std::uint16_t expected = layout.compression == fixtures::Compression::Lzw ? COMPRESSION_LZW
-                                   : layout.compression == fixtures::Compression::Deflate
-                                       ? COMPRESSION_ADOBE_DEFLATE
-                                       : COMPRESSION_NONE;
+    const std::uint16_t expected =
+        layout.compression == fixtures::Compression::Lzw       ? COMPRESSION_LZW
+        : layout.compression == fixtures::Compression::Deflate ? COMPRESSION_ADOBE_DEFLATE
+                                                               : COMPRESSION_NONE;
     EXPECT_EQ(compression, expected);
     EXPECT_EQ(TIFFIsTiled(t.get()) != 0, layout.tiled);
     const std::uint32_t rows = layout.rowsPerStrip ? layout.rowsPerStrip : kH;
@@ -151,10 +151,10 @@ TEST_P(Rgba8Alpha, DeclaresTheAlphaKindAndKeepsOpaquePixels) {
         ASSERT_EQ(TIFFGetField(t.get(), TIFFTAG_EXTRASAMPLES, &count, &kinds), 1);
         EXPECT_EQ(spp, 4);
         ASSERT_EQ(count, 1);
-        const std::uint16_t expected = GetParam() == fixtures::Alpha::Associated ? EXTRASAMPLE_ASSOCALPHA
-                                       : GetParam() == fixtures::Alpha::Unassociated
-                                           ? EXTRASAMPLE_UNASSALPHA
-                                           : EXTRASAMPLE_UNSPECIFIED;
+        const std::uint16_t expected =
+            GetParam() == fixtures::Alpha::Associated     ? EXTRASAMPLE_ASSOCALPHA
+            : GetParam() == fixtures::Alpha::Unassociated ? EXTRASAMPLE_UNASSALPHA
+                                                          : EXTRASAMPLE_UNSPECIFIED;
         EXPECT_EQ(kinds[0], expected);
     }
     const auto raster = readBack(path);
@@ -170,7 +170,8 @@ INSTANTIATE_TEST_SUITE_P(Fixtures, Rgba8Alpha,
 TEST(Grey8, ReadsBackAsEqualComponents) {
     fixtures::ScratchDir dir;
     const auto grey = pattern(1, kW, kH);
-    ASSERT_TRUE(fixtures::writeGrey8(dir.file("g.tif"), kW, kH, grey, {fixtures::Compression::Lzw}));
+    ASSERT_TRUE(
+        fixtures::writeGrey8(dir.file("g.tif"), kW, kH, grey, {fixtures::Compression::Lzw}));
     const auto raster = readBack(dir.file("g.tif"));
     const std::uint8_t v = grey[2 * kW + 9];
     EXPECT_EQ(at(raster, 9, 2), word(v, v, v));
@@ -190,9 +191,9 @@ TEST(Palette8, ReadsBackThroughTheColourMap) {
     const auto raster = readBack(dir.file("p.tif"));
     for (std::uint32_t x = 0; x < kW; ++x) {
         const int i = idx[4 * kW + x];
-        ASSERT_EQ(at(raster, x, 4), word(static_cast<std::uint8_t>(i),
-                                         static_cast<std::uint8_t>(255 - i),
-                                         static_cast<std::uint8_t>((i * 3) & 255)));
+        ASSERT_EQ(at(raster, x, 4),
+                  word(static_cast<std::uint8_t>(i), static_cast<std::uint8_t>(255 - i),
+                       static_cast<std::uint8_t>((i * 3) & 255)));
     }
     EXPECT_FALSE(fixtures::writePalette8(dir.file("bad.tif"), kW, kH, idx, fixtures::Palette{}));
 }
@@ -234,7 +235,8 @@ void expectSamples(const std::string& path, std::uint16_t bits, std::uint16_t fo
 TEST(TypedGrey, Int16KeepsNegativeSamples) {
     fixtures::ScratchDir dir;
     std::vector<std::int16_t> grey(std::size_t{kW} * kH);
-    for (std::size_t i = 0; i < grey.size(); ++i) grey[i] = static_cast<std::int16_t>(i * 211 - 30000);
+    for (std::size_t i = 0; i < grey.size(); ++i)
+        grey[i] = static_cast<std::int16_t>(i * 211 - 30000);
     ASSERT_TRUE(fixtures::writeGreyInt16(dir.file("i16.tif"), kW, kH, grey,
                                          {fixtures::Compression::Deflate, false, 3, 1}));
     expectSamples(dir.file("i16.tif"), 16, SAMPLEFORMAT_INT, grey);
