@@ -23,7 +23,12 @@ void* openLibrary(const void* client, std::string& error) {
         if (handle == nullptr) error = dlerror();
         return handle;
     }
-    if (const std::string dir = directoryOf(client); !dir.empty()) {
+    // Beside the client first, then beside the locator's own library: the
+    // ordinary search path alone may not see either directory.
+    const void* self = reinterpret_cast<const void*>(&directoryOf);
+    for (const void* module : {client, self}) {
+        const std::string dir = directoryOf(module);
+        if (dir.empty()) continue;
         if (void* handle = dlopen((dir + kDefaultLibrary).c_str(), RTLD_NOW | RTLD_LOCAL)) {
             return handle;
         }

@@ -12,7 +12,7 @@ enum client_tag : std::int32_t { default_client = 0 };
 //
 // The library is the one named by the environment variable
 // HV_KERNEL_LIBRARY when it is set, otherwise libmediankernels.so beside
-// the module that built the locator, otherwise libmediankernels.so on the
+// the module that built the locator, then beside this library, then on the
 // ordinary library search path. Setting HV_KERNEL_LOCATOR_TRACE to a file
 // name appends every name asked for, one per line, for diagnosis.
 class HV_API KernelLocator {
