@@ -1,0 +1,192 @@
+// The program from input files to "new.tif", run as people run it: no arguments, in the
+// directory that holds the inputs.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "output_image.h"
+#include "ring_generator.h"
+#include "tiff_fixtures.h"
+
+using namespace ringtrace::testing;
+
+namespace {
+
+fixtures::RunResult trace(const fixtures::ScratchDir& dir) { return fixtures::runProgram(RINGTRACE_BIN, {}, dir.path()); }
+
+std::string bytesOf(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool allBackground(const greyImage& img) {
+    for (uint8_t v : img.pixels) {
+        if (v != 120) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+TEST(EndToEnd, TracesGeneratedRingsOfSeveralSizes) {
+    for (auto [W, H, seed] : {std::tuple{90, 60, 3}, std::tuple{360, 200, 1}, std::tuple{720, 400, 9}}) {
+        fixtures::ScratchDir dir;
+        ringgen::RingParams p;
+        p.width = W;
+        p.height = H;
+        p.seed = static_cast<uint64_t>(seed);
+        std::vector<double> ridge;
+        std::string error;
+        ASSERT_TRUE(ringgen::writeRingPair(dir.path(), p, &ridge, &error)) << error;
+        const auto run = trace(dir);
+        ASSERT_EQ(run.exitCode, 0) << run.err;
+        EXPECT_EQ(run.out, "");
+        greyImage img;
+        ASSERT_TRUE(readGrey(dir.file("new.tif"), img));
+        ASSERT_EQ(img.width, static_cast<uint32_t>(W));
+        ASSERT_EQ(img.height, static_cast<uint32_t>(H));
+        ASSERT_EQ(img.rowsRead, img.height);
+        // Every column the contour crosses: its rows (in input orientation) lie on the ridge.
+        double error_sum = 0;
+        int columns = 0, firstColumn = W, lastColumn = -1;
+        for (int x = 0; x < W; ++x) {
+            double rows = 0;
+            int n = 0;
+            for (int r = 0; r < H; ++r) {
+                const uint8_t v = img.at(static_cast<uint32_t>(x), static_cast<uint32_t>(r));
+                ASSERT_TRUE(v == 120 || v == 160);
+                if (v == 160) rows += H - 1 - r, ++n;
+            }
+            if (n == 0) continue;
+            error_sum += std::fabs(rows / n - ridge[static_cast<size_t>(x)]);
+            ++columns;
+            firstColumn = std::min(firstColumn, x);
+            lastColumn = std::max(lastColumn, x);
+        }
+        // Steps may jump a column, but the contour spans the traced band end to end.
+        EXPECT_GE(columns, (W - 4) / 2) << W << "x" << H;
+        EXPECT_EQ(firstColumn, 1);
+        EXPECT_GE(lastColumn, W - 6);
+        EXPECT_LT(error_sum / columns, 1.0) << W << "x" << H;
+    }
+}
+
+TEST(EndToEnd, SameInputsGiveTheSameBytes) {
+    fixtures::ScratchDir dir;
+    ringgen::RingParams p;
+    p.width = 200;
+    p.height = 120;
+    std::string error;
+    ASSERT_TRUE(ringgen::writeRingPair(dir.path(), p, nullptr, &error)) << error;
+    ASSERT_EQ(trace(dir).exitCode, 0);
+    const std::string first = bytesOf(dir.file("new.tif"));
+    ASSERT_EQ(trace(dir).exitCode, 0);
+    EXPECT_EQ(bytesOf(dir.file("new.tif")), first);
+    EXPECT_GT(first.size(), 200u * 120u);
+}
+
+TEST(EndToEnd, InputsThatNeverAcceptEndPromptlyWithABackgroundImage) {
+    ringgen::RingParams p;
+    p.width = 160;
+    p.height = 100;
+    p.zeroSupport = true;  // secondary mean 0.0: nothing is ever accepted
+    fixtures::ScratchDir dir;
+    std::string error;
+    ASSERT_TRUE(ringgen::writeRingPair(dir.path(), p, nullptr, &error)) << error;
+    const auto run = trace(dir);
+    EXPECT_EQ(run.exitCode, 0) << run.err;
+    greyImage img;
+    ASSERT_TRUE(readGrey(dir.file("new.tif"), img));
+    EXPECT_EQ(img.rowsRead, 100u);
+    EXPECT_TRUE(allBackground(img));
+
+    // Primary red 0 along every path: NaN dispersion, never accepted either.
+    fixtures::ScratchDir dark;
+    std::vector<uint8_t> rgb(64 * 40 * 3);
+    for (size_t i = 0; i < rgb.size(); i += 3) rgb[i] = 0, rgb[i + 1] = 94, rgb[i + 2] = 64;
+    std::vector<uint8_t> support(64 * 40 * 3, 0);
+    for (size_t i = 0; i < support.size(); i += 3) support[i] = 64;
+    ASSERT_TRUE(fixtures::writeRgb8(dark.file("outx.tif"), 64, 40, rgb));
+    ASSERT_TRUE(fixtures::writeRgb8(dark.file("outx1.tif"), 64, 40, support));
+    EXPECT_EQ(trace(dark).exitCode, 0);
+    ASSERT_TRUE(readGrey(dark.file("new.tif"), img));
+    EXPECT_TRUE(allBackground(img));
+}
+
+TEST(EndToEnd, FailedReadsReportOnceAndStillWriteWhenTheSizeIsKnown) {
+    const std::vector<uint8_t> rgb(32 * 20 * 3, 90);
+    {
+        fixtures::ScratchDir dir;  // no inputs at all: nothing to size an output by
+        const auto run = trace(dir);
+        EXPECT_EQ(run.out, "error image not read\n");
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_FALSE(std::filesystem::exists(dir.file("new.tif")));
+    }
+    {
+        fixtures::ScratchDir dir;  // secondary missing
+        ASSERT_TRUE(fixtures::writeRgb8(dir.file("outx.tif"), 32, 20, rgb));
+        const auto run = trace(dir);
+        EXPECT_EQ(run.out, "error image not read\n");
+        EXPECT_EQ(run.exitCode, 1);
+        greyImage img;
+        ASSERT_TRUE(readGrey(dir.file("new.tif"), img));
+        EXPECT_EQ(img.width, 32u);
+        EXPECT_EQ(img.rowsRead, 20u);
+    }
+    {
+        fixtures::ScratchDir dir;  // both present but both broken: still one message
+        ASSERT_TRUE(fixtures::writeRgb8(dir.file("whole.tif"), 32, 20, rgb));
+        ASSERT_TRUE(fixtures::writeTruncatedCopy(dir.file("whole.tif"), dir.file("outx.tif"), 300));
+        ASSERT_TRUE(fixtures::writeTruncatedCopy(dir.file("whole.tif"), dir.file("outx1.tif"), 300));
+        const auto run = trace(dir);
+        EXPECT_EQ(run.out, "error image not read\n");
+        EXPECT_EQ(run.exitCode, 1);
+    }
+}
+
+TEST(EndToEnd, RefusalsAndUnwritableOutputsFailLoudly) {
+    {
+        fixtures::ScratchDir dir;
+        ASSERT_TRUE(fixtures::writeHugeClaim(dir.file("outx.tif")));
+        ASSERT_TRUE(fixtures::writeHugeClaim(dir.file("outx1.tif")));
+        const auto run = trace(dir);
+        EXPECT_EQ(run.exitCode, 3);
+        EXPECT_NE(run.err.find("larger than"), std::string::npos) << run.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.file("new.tif")));
+    }
+    {
+        fixtures::ScratchDir dir;
+        const std::vector<uint8_t> rgb(40 * 30 * 3, 90);
+        ASSERT_TRUE(fixtures::writeRgb8(dir.file("outx.tif"), 40, 30, rgb));
+        ASSERT_TRUE(fixtures::writeRgb8(dir.file("outx1.tif"), 40, 30, rgb));
+        std::filesystem::create_directory(dir.file("new.tif"));
+        const auto run = trace(dir);
+        EXPECT_EQ(run.exitCode, 2);
+        EXPECT_NE(run.err.find("new.tif"), std::string::npos) << run.err;
+        EXPECT_EQ(run.out, "");
+    }
+}
+
+TEST(EndToEnd, TinyImagesEndWithABackgroundImage) {
+    for (auto [W, H] : {std::pair{1, 1}, std::pair{4, 7}, std::pair{9, 6}}) {
+        fixtures::ScratchDir dir;
+        const std::vector<uint8_t> rgb(static_cast<size_t>(W * H * 3), 100);
+        ASSERT_TRUE(fixtures::writeRgb8(dir.file("outx.tif"), static_cast<uint32_t>(W), static_cast<uint32_t>(H), rgb));
+        ASSERT_TRUE(fixtures::writeRgb8(dir.file("outx1.tif"), static_cast<uint32_t>(W), static_cast<uint32_t>(H), rgb));
+        const auto run = trace(dir);
+        EXPECT_EQ(run.exitCode, 0) << W << "x" << H << " " << run.err;
+        greyImage img;
+        ASSERT_TRUE(readGrey(dir.file("new.tif"), img));
+        EXPECT_EQ(img.width, static_cast<uint32_t>(W));
+        EXPECT_EQ(img.height, static_cast<uint32_t>(H));
+        EXPECT_TRUE(allBackground(img)) << W << "x" << H;
+    }
+}
