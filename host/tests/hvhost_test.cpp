@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -24,7 +25,7 @@ struct HostRun {
 };
 
 HostRun runHost(const std::string& arguments, const std::string& environment = "") {
-    const std::string errors = ::testing::TempDir() + "hvhost_stderr";
+    const std::string errors = ::testing::TempDir() + std::to_string(getpid()) + "_hvhost_stderr";
     const std::string command = environment + " '" HVHOST "' " + arguments + " 2>'" + errors + "'";
     const int raw = std::system(command.c_str());
     std::ifstream in(errors);
@@ -39,7 +40,7 @@ bool exists(const std::string& path) { return std::ifstream(path).good(); }
 class Hvhost : public ::testing::Test {
   protected:
     std::string path(const std::string& name) const {
-        return ::testing::TempDir() + "hvhost_" + name;
+        return ::testing::TempDir() + std::to_string(getpid()) + "_hvhost_" + name;
     }
     std::string plugin = RANKWIN_PLUGIN;
 };

@@ -2,6 +2,7 @@
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -43,7 +44,7 @@ TEST_F(Locator, AMissingLibraryResolvesNothingAndSaysWhy) {
 }
 
 TEST_F(Locator, TraceListsEveryNameAskedFor) {
-    const std::string trace = ::testing::TempDir() + "locator_trace";
+    const std::string trace = ::testing::TempDir() + std::to_string(getpid()) + "_locator_trace";
     std::remove(trace.c_str());
     setenv("HV_KERNEL_LOCATOR_TRACE", trace.c_str(), 1);
     KernelLocator locator(default_client);

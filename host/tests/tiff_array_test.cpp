@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <tiffio.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -14,7 +15,9 @@ namespace {
 
 namespace cls = hv::classid;
 
-std::string tempPath(const std::string& name) { return ::testing::TempDir() + "tiff_" + name; }
+std::string tempPath(const std::string& name) {
+    return ::testing::TempDir() + std::to_string(getpid()) + "_tiff_" + name;
+}
 
 TEST(TiffArray, ImageRowsAreArrayRows) {
     // Written directly: 2 lines of 3 pixels.

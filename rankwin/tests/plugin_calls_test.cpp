@@ -2,7 +2,9 @@
 // arguments: what each call hands to the kernels, and what it refuses.
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
@@ -28,7 +30,7 @@ std::vector<std::string> traceLines(const std::string& path) {
 class PluginCalls : public ::testing::Test {
   protected:
     void SetUp() override {
-        tracePath_ = ::testing::TempDir() + "rankwin_trace_" +
+        tracePath_ = ::testing::TempDir() + std::to_string(getpid()) + "_rankwin_trace_" +
                      ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::remove(tracePath_.c_str());
         setenv("HV_KERNEL_LIBRARY", RECORDING_KERNELS, 1);
@@ -205,6 +207,19 @@ TEST_F(PluginCalls, KernelsResolvedInOrderOncePerLoad) {
     std::vector<std::string> twice = once;
     twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(traceLines(tracePath_), twice);
+}
+
+TEST(PluginExports, OnlyTheEntryPointIsExported) {
+    FILE* pipe = popen("nm -D --defined-only '" RANKWIN_PLUGIN "'", "r");
+    ASSERT_NE(pipe, nullptr);
+    std::vector<std::string> symbols;
+    char line[512];
+    while (std::fgets(line, sizeof line, pipe)) {
+        std::string text(line);
+        symbols.push_back(text.substr(text.find_last_of(' ') + 1));
+    }
+    ASSERT_EQ(pclose(pipe), 0);
+    EXPECT_EQ(symbols, std::vector<std::string>{"plxFunction\n"});
 }
 
 }  // namespace
