@@ -8,6 +8,7 @@
 #include "edge_cost.h"
 #include "grid_graph.h"
 #include "image_input.h"
+#include "output_file.h"
 #include "render_output.h"
 
 namespace ringtrace {
@@ -51,9 +52,10 @@ int runTracer(const tracerPaths& paths, tracerReport* report) {
     const bool readFailed = status == inputStatus::readFailed;
     if (readFailed) reportNotRead();
 
-    TIFF* out = TIFFOpen(paths.output, "w");
+    pendingOutput output;
+    TIFF* out = output.open(paths.output, why);
     if (out == nullptr) {
-        complain(std::string("cannot create ") + paths.output);
+        complain(why);
         releaseAll(in, nullptr);
         return EXIT_NOT_WRITTEN;
     }
@@ -86,7 +88,12 @@ int runTracer(const tracerPaths& paths, tracerReport* report) {
     }
     releaseAll(in, out);
     if (!written) {
+        output.abandon();
         complain(std::string("writing ") + paths.output + " failed");
+        return EXIT_NOT_WRITTEN;
+    }
+    if (!output.commit(why)) {
+        complain(why);
         return EXIT_NOT_WRITTEN;
     }
     return readFailed ? EXIT_NOT_READ : EXIT_TRACED;
