@@ -30,6 +30,18 @@ else
   echo "ringtrace not built yet ($tracer missing); skipped tracing"
 fi
 
+# The picture: the contour in red over the primary image.
+viewer="$build/bin/ringview"
+if [ -x "$viewer" ] && [ -f "$work/new.tif" ]; then
+  if "$viewer" "$work" >/dev/null; then
+    echo "overlay: $work/overlay.png"
+  else
+    echo "overlay: ringview failed, no picture"
+  fi
+elif [ ! -x "$viewer" ]; then
+  echo "ringview not built yet ($viewer missing); skipped the overlay picture"
+fi
+
 if [ -f "$here/run-rankwin-example.sh" ]; then
   bash "$here/run-rankwin-example.sh" "$build"
 fi

@@ -16,3 +16,10 @@ mkdir -p "$work"
 "$build/bin/make-noisy-tiff" "$work/in.tif"
 "$build/bin/hvhost" "$build/lib/rankwin.so" "$work/in.tif" 5 5 "$work/out.tif"
 echo "rankwin: median-filtered $work/in.tif (5 x 5 window) into $work/out.tif"
+
+# Before/after pictures of the demonstration, when the viewer is built.
+if [ -x "$build/bin/ringview" ]; then
+  "$build/bin/ringview" --grey "$work/in.tif" "$work/before.png" >/dev/null
+  "$build/bin/ringview" --grey "$work/out.tif" "$work/after.png" >/dev/null
+  echo "rankwin: pictures $work/before.png and $work/after.png"
+fi
