@@ -14,6 +14,11 @@ foreach(target IN LISTS RT_INSTALL_PROGRAMS)
 endforeach()
 foreach(target IN LISTS RT_INSTALL_LIBRARIES)
   if(TARGET ${target})
+    # Libraries look beside themselves, not in a ../lib of their own.
+    get_target_property(rpath ${target} INSTALL_RPATH)
+    if(NOT rpath)
+      set_property(TARGET ${target} PROPERTY INSTALL_RPATH "$ORIGIN")
+    endif()
     install(TARGETS ${target} LIBRARY DESTINATION lib COMPONENT runtime)
   endif()
 endforeach()
@@ -32,3 +37,6 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /opt/ringtrace)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libtiff6, libpng16-16, libstdc++6, libc6, libgcc-s1")
 include(CPack)
+
+# The check that installed and packaged programs run on their own.
+add_subdirectory(${PROJECT_SOURCE_DIR}/packaging ${PROJECT_BINARY_DIR}/packaging)
