@@ -23,6 +23,10 @@ foreach(target IN LISTS RT_INSTALL_LIBRARIES)
   endif()
 endforeach()
 
+# Installing and packaging take what is built and never start a build of their own:
+# `make package` builds first, and the package check must not compile anything.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ringtrace)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
