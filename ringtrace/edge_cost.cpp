@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <vector>
 
+#include "edge_cost_sweep.h"
 #include "image_input.h"
 
 namespace ringtrace {
@@ -81,37 +82,52 @@ int gridEdgeCost(uint32_t primaryTail, uint32_t primaryHead, uint32_t secondaryT
 
 void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster) {
     const int32_t W = grid.width, H = grid.height;
-    const ringgraph::graph& G = grid.G;
-    grid.cost.grow();
+    const ringgraph::lattice& G = grid.G;
+    if (G.number_of_grid_edges() == 0) return;
 
-    // Per pixel and per step shape the terms are the same for every edge that shares them,
-    // so they are worked out once; the arithmetic is unchanged.
-    std::vector<orientation> unit(static_cast<size_t>(int64_t{W} * H));
-    for (size_t i = 0; i < unit.size(); ++i) unit[i] = unitOrientation(primaryRaster[i]);
-    stepTerm steps[5][5];
-    bool haveStep[5][5] = {};
+    // Unit orientation vectors for every green/blue pair, worked out once with the same
+    // arithmetic as for a single pixel.
+    std::vector<orientation> unitOf(65536);
+    for (uint32_t gb = 0; gb < 65536; ++gb) unitOf[gb] = unitOrientation((gb & 0xffu) << 8 | (gb >> 8) << 16);
 
-    const int32_t terminals = W * H;
-    for (edge e = G.first_edge(); e != G.stop_edge(); e = G.next_edge(e)) {
-        const int32_t is = grid.A[G.source(e)];
-        const int32_t it = grid.A[G.target(e)];
-        if (is >= terminals || it >= terminals) continue;
-        const int32_t xs = is / H, ys = is % H, xt = it / H, yt = it % H;
-        const int32_t rs = rasterIndex(xs, ys, W, H), rt = rasterIndex(xt, yt, W, H);
-        const int32_t dx = xt - xs, dy = yt - ys;
-        stepTerm step;
-        if (dx >= -2 && dx <= 2 && dy >= -2 && dy <= 2) {
-            if (!haveStep[dx + 2][dy + 2]) {
-                steps[dx + 2][dy + 2] = stepOf(xs, ys, xt, yt, W, H);
-                haveStep[dx + 2][dy + 2] = true;
+    // Per-pixel inputs in node id order (down each column), so that every run of edges
+    // with the same step reads its tails and heads contiguously.
+    const auto pixels = static_cast<size_t>(int64_t{W} * H);
+    std::vector<int8_t> red(pixels), support(pixels);
+    std::vector<float> g(pixels), b(pixels);
+    constexpr int32_t kBlock = 64;  // transpose in tiles to stay in cache
+    for (int32_t x0 = 0; x0 < W; x0 += kBlock) {
+        for (int32_t y = 0; y < H; ++y) {
+            const size_t row = static_cast<size_t>(H - 1 - y) * static_cast<size_t>(W);
+            for (int32_t x = x0; x < W && x < x0 + kBlock; ++x) {
+                const uint32_t p = primaryRaster[row + static_cast<size_t>(x)];
+                const size_t id = static_cast<size_t>(x) * static_cast<size_t>(H) + static_cast<size_t>(y);
+                red[id] = static_cast<int8_t>(redOf(p));
+                support[id] = static_cast<int8_t>(redOf(secondaryRaster[row + static_cast<size_t>(x)]));
+                const orientation u = unitOf[(p >> 8) & 0xffffu];
+                g[id] = u.g;
+                b[id] = u.b;
             }
-            step = steps[dx + 2][dy + 2];
-        } else {
-            step = stepOf(xs, ys, xt, yt, W, H);
         }
-        grid.cost[e] = costOf(signedByte(redOf(primaryRaster[rs])), signedByte(redOf(primaryRaster[rt])),
-                              signedByte(redOf(secondaryRaster[rs])), signedByte(redOf(secondaryRaster[rt])),
-                              unit[static_cast<size_t>(rt)], unit[static_cast<size_t>(rs)], step);
+    }
+
+    sweepStep steps[9];
+    for (int j = 0; j < 9; ++j) {
+        const stepTerm t = stepOf(0, 0, kGridOffsets[j].dx, kGridOffsets[j].dy, W, H);
+        steps[j] = sweepStep{t.ax, t.ay, static_cast<double>(t.weight), t.rowTerm};
+    }
+    const int32_t rows = G.band_rows();
+    std::vector<uint16_t> run(static_cast<size_t>(rows));
+    uint16_t* cost = grid.cost.grid_data_for_overwrite();
+    for (int32_t x = 1; x <= W - 4; ++x) {
+        const size_t tail = static_cast<size_t>(x) * static_cast<size_t>(H) + 3;
+        uint16_t* column = cost + G.first_grid_edge(x, 3);
+        for (int j = 0; j < 9; ++j) {
+            const auto head = static_cast<size_t>(static_cast<int64_t>(tail) + kGridOffsets[j].dx * int64_t{H} + kGridOffsets[j].dy);
+            priceRun(&red[tail], &support[tail], &g[tail], &b[tail], &red[head], &support[head], &g[head], &b[head],
+                     rows, steps[j], run.data());
+            for (int32_t i = 0; i < rows; ++i) column[9 * static_cast<size_t>(i) + static_cast<size_t>(j)] = run[static_cast<size_t>(i)];
+        }
     }
 }
 

@@ -8,10 +8,8 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
-#include "graph/edge_array.h"
-#include "graph/graph.h"
+#include "graph/lattice.h"
 #include "graph/node_array.h"
 
 namespace ringtrace {
@@ -20,19 +18,27 @@ using ringgraph::edge;
 using ringgraph::node;
 
 // Offsets (dx, dy) of the nine grid edges out of a pixel, in creation order.
-struct gridOffset {
-    int dx, dy;
+using gridOffset = ringgraph::lattice_offset;
+inline constexpr const gridOffset (&kGridOffsets)[9] = ringgraph::kLatticeOffsets;
+
+// Nodes are numbered by id, so the id table and the node table are the identity; they are
+// kept as names because every phase addresses nodes through them.
+struct nodeIds {
+    int32_t operator[](node v) const { return v.index; }
 };
-inline constexpr gridOffset kGridOffsets[9] = {{0, +1},  {0, -1},  {+1, +1}, {+1, 0}, {+1, -1},
-                                               {-1, +1}, {-1, -1}, {+2, -1}, {+2, +1}};
+struct nodeTable {
+    int64_t count = 0;
+    node operator[](size_t id) const { return node{static_cast<int32_t>(id)}; }
+    size_t size() const { return static_cast<size_t>(count); }
+};
 
 struct pixelGrid {
     int32_t width = 0;
     int32_t height = 0;
-    ringgraph::graph G;
-    std::vector<node> nodess;          // node handle by id
-    ringgraph::node_array<int> A;      // id by node
-    ringgraph::edge_array<int> cost;   // cost by edge
+    ringgraph::lattice G;
+    nodeTable nodess;                  // node handle by id
+    nodeIds A;                         // id by node
+    ringgraph::lattice_costs cost;     // cost by edge
     node sourceTerminal;
     node sinkTerminal;
 
@@ -46,8 +52,8 @@ struct pixelGrid {
 int64_t gridEdgeCount(int32_t width, int32_t height);
 int64_t terminalEdgeCount(int32_t width, int32_t height);
 
-// Builds the graph, `nodess`, `A` and `cost` (every entry 1). Needs width >= 3 whenever
-// height >= 7 (the terminal edges name columns 1 and width - 3).
+// Lays the graph over a width x height image and sets every edge's cost to 1. Needs
+// width >= 3 whenever height >= 7 (the terminal edges name columns 1 and width - 3).
 void buildGrid(pixelGrid& grid, int32_t width, int32_t height);
 
 }  // namespace ringtrace

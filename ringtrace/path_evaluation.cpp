@@ -13,7 +13,7 @@ pathEvaluator::pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster,
     : grid_(grid), primary_(primaryRaster), secondary_(secondaryRaster), pred_(pred) {}
 
 void pathEvaluator::gate(int32_t lo, int32_t hi) {
-    const ringgraph::graph& G = grid_.G;
+    const ringgraph::lattice& G = grid_.G;
     auto price = [&](int32_t y) { return (y > hi || y < lo) ? BLOCKED_COST : 1; };
     for (edge e = G.first_out_edge(grid_.sourceTerminal); e != G.stop_out_edge(); e = G.next_out_edge(e)) {
         grid_.cost[e] = price(grid_.rowOf(grid_.A[G.target(e)]));
@@ -24,11 +24,11 @@ void pathEvaluator::gate(int32_t lo, int32_t hi) {
 }
 
 evaluationStats pathEvaluator::evaluateInterval(int32_t lo, int32_t hi, branchNode& record) {
-    const ringgraph::graph& G = grid_.G;
+    const ringgraph::lattice& G = grid_.G;
     gate(lo, hi);
     // Only the sink's path is ever read, and a settled node's path never changes, so the
     // run may stop once the sink is settled.
-    engine_.run(G, grid_.sourceTerminal, grid_.cost, pred_, grid_.sinkTerminal);
+    engine_.run(G, grid_.cost, pred_, grid_.sinkTerminal);
     ++runs_;
 
     const int32_t W = grid_.width, H = grid_.height;

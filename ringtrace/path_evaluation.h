@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "branch_node.h"
-#include "graph/dijkstra.h"
+#include "graph/lattice_dijkstra.h"
 #include "grid_graph.h"
 
 namespace ringtrace {
@@ -44,7 +44,7 @@ private:
     const uint32_t* primary_;
     const uint32_t* secondary_;
     ringgraph::node_array<edge>& pred_;
-    ringgraph::dijkstra_engine engine_;
+    ringgraph::lattice_dijkstra engine_;
     int64_t runs_ = 0;
 };
 

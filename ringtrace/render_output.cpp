@@ -6,7 +6,7 @@
 namespace ringtrace {
 
 int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, float* markBuffer) {
-    const ringgraph::graph& G = grid.G;
+    const ringgraph::lattice& G = grid.G;
     const edge last = pred[grid.sinkTerminal];
     if (last == ringgraph::nil) return 0;
     node v = G.opposite(last, grid.sinkTerminal);

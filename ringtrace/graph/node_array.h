@@ -4,7 +4,8 @@
 #include <cstddef>
 #include <vector>
 
-#include "graph.h"
+#include "handles.h"
+
 
 namespace ringgraph {
 
@@ -13,12 +14,19 @@ class node_array {
 public:
     // Not bound to any graph: empty until assigned from a bound array or initialised.
     node_array() = default;
-    explicit node_array(const graph& G, T def = T()) { init(G, def); }
+    template <class Graph>
+    explicit node_array(const Graph& G, T def = T()) {
+        init(G, def);
+    }
 
     // Fits the array to the graph's current nodes, every entry at `def` (the default
     // given at construction when none is passed).
-    void init(const graph& G) { init(G, def_); }
-    void init(const graph& G, T def) {
+    template <class Graph>
+    void init(const Graph& G) {
+        init(G, def_);
+    }
+    template <class Graph>
+    void init(const Graph& G, T def) {
         graph_ = &G;
         def_ = def;
         values_.assign(static_cast<std::size_t>(G.number_of_nodes()), def);
@@ -29,13 +37,13 @@ public:
     T& operator[](node v) { return values_[static_cast<std::size_t>(v.index)]; }
     const T& operator[](node v) const { return values_[static_cast<std::size_t>(v.index)]; }
 
-    const graph* get_graph() const { return graph_; }
+    const void* get_graph() const { return graph_; }
     std::size_t size() const { return values_.size(); }
     T* data() { return values_.data(); }
     const T* data() const { return values_.data(); }
 
 private:
-    const graph* graph_ = nullptr;
+    const void* graph_ = nullptr;
     T def_ = T();
     std::vector<T> values_;
 };

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "contour_search.h"
+#include "explicit_grid.h"
 #include "graph/integer.h"
 #include "graph/p_queue.h"
 #include "render_output.h"
@@ -31,20 +32,24 @@ struct plainOutcome {
 };
 
 // The search exactly as the algorithm reads, with a full run and a full copy per evaluation.
-plainOutcome plainSearch(pixelGrid& g, imagePair& img, int64_t limit) {
+plainOutcome plainSearch(pixelGrid& program, imagePair& img, int64_t limit) {
     using ringgraph::integer;
+    explicitGrid g(program.width, program.height);
+    g.copyCosts(program);
     const ringgraph::graph& G = g.G;
+    auto rowOf = [&](int id) { return id % program.height; };
+    auto isTerminal = [&](int id) { return id >= program.width * program.height; };
     plainOutcome out;
     ringgraph::node_array<int> dist(G, 0);
     ringgraph::node_array<edge> pred(G, ringgraph::nil);
     float dispersion = 0, secondaryMean = 0;
     auto evaluate = [&](plainNode& r) {
         for (edge e = G.first_out_edge(g.sourceTerminal); e != G.stop_out_edge(); e = G.next_out_edge(e)) {
-            const int y = g.rowOf(g.A[G.target(e)]);
+            const int y = rowOf(g.A[G.target(e)]);
             g.cost[e] = (y > r.hi || y < r.lo) ? BLOCKED_COST : 1;
         }
         for (edge e = G.first_in_edge(g.sinkTerminal); e != G.stop_out_edge(); e = G.next_in_edge(e)) {
-            const int y = g.rowOf(g.A[G.source(e)]);
+            const int y = rowOf(g.A[G.source(e)]);
             g.cost[e] = (y > r.hi || y < r.lo) ? BLOCKED_COST : 1;
         }
         ringgraph::DIJKSTRA(G, g.sourceTerminal, g.cost, dist, pred);
@@ -57,12 +62,12 @@ plainOutcome plainSearch(pixelGrid& g, imagePair& img, int64_t limit) {
             ++n;
             cost += static_cast<uint32_t>(g.cost[e]);
             const int id = g.A[v];
-            if (g.isTerminal(id)) continue;
-            const int y = g.rowOf(id);
+            if (isTerminal(id)) continue;
+            const int y = rowOf(id);
             if (exit < 0) exit = y;
             entry = y;
             rows += static_cast<uint32_t>(y);
-            const double p = img.primaryAt(g.columnOf(id), y) & 0xff, s = img.secondaryAt(g.columnOf(id), y) & 0xff;
+            const double p = img.primaryAt((id / program.height), y) & 0xff, s = img.secondaryAt((id / program.height), y) & 0xff;
             mean = static_cast<float>(mean + (p - mean) / n);
             q = static_cast<float>(q + (p - mean) * (p - mean));
             smean = static_cast<float>(smean + (s - smean) / n);
@@ -82,7 +87,7 @@ plainOutcome plainSearch(pixelGrid& g, imagePair& img, int64_t limit) {
     ringgraph::p_queue<integer, plainNode> QNode;
     plainNode current;
     current.lo = 1;
-    current.hi = g.height;
+    current.hi = program.height;
     current.pathCost = 10000000;
     current.rowSum = 100000;
     QNode.insert(integer(1000000), current);

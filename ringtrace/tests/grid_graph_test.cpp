@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "explicit_grid.h"
 #include "grid_graph.h"
 #include "image_input.h"
 
@@ -81,4 +82,43 @@ TEST(GridGraph, RasterIndexRunsBottomUp) {
     EXPECT_EQ(rasterIndex(1, 0, 4, 3), 9);
     EXPECT_EQ(rasterIndex(0, 2, 4, 3), 0);
     EXPECT_EQ(rasterIndex(0, 0, 7, 5), 4 * 7);
+}
+
+
+TEST(GridGraph, ComputedGraphMatchesTheExplicitBuildEdgeForEdge) {
+    for (auto [W, H] : {std::pair{5, 7}, std::pair{4, 9}, std::pair{3, 8}, std::pair{9, 6}, std::pair{12, 11},
+                        std::pair{6, 14}, std::pair{1, 1}}) {
+        pixelGrid g;
+        buildGrid(g, W, H);
+        ringtrace::testing::explicitGrid ref(W, H);
+        ASSERT_EQ(g.G.number_of_nodes(), ref.G.number_of_nodes());
+        ASSERT_EQ(g.G.number_of_edges(), ref.G.number_of_edges()) << W << "x" << H;
+        for (edge e = ref.G.first_edge(); e != ref.G.stop_edge(); e = ref.G.next_edge(e)) {
+            ASSERT_EQ(g.G.source(e), ref.G.source(e)) << W << "x" << H << " edge " << e.index;
+            ASSERT_EQ(g.G.target(e), ref.G.target(e)) << W << "x" << H << " edge " << e.index;
+            EXPECT_EQ(g.G.opposite(e, ref.G.source(e)), ref.G.target(e));
+        }
+        for (node v = ref.G.first_node(); v != ref.G.stop_node(); v = ref.G.next_node(v)) {
+            std::vector<int> out, refOut, in, refIn;
+            for (edge e = g.G.first_out_edge(v); e != g.G.stop_out_edge(); e = g.G.next_out_edge(e)) out.push_back(e.index);
+            for (edge e = ref.G.first_out_edge(v); e != ref.G.stop_out_edge(); e = ref.G.next_out_edge(e)) refOut.push_back(e.index);
+            for (edge e = g.G.first_in_edge(v); e != g.G.stop_in_edge(); e = g.G.next_in_edge(e)) in.push_back(e.index);
+            for (edge e = ref.G.first_in_edge(v); e != ref.G.stop_in_edge(); e = ref.G.next_in_edge(e)) refIn.push_back(e.index);
+            ASSERT_EQ(out, refOut) << W << "x" << H << " node " << v.index;
+            ASSERT_EQ(in, refIn) << W << "x" << H << " node " << v.index;
+        }
+    }
+}
+
+TEST(GridGraph, CostsHoldTheirDefaultUntilWrittenAndKeepEveryGridValue) {
+    pixelGrid g;
+    buildGrid(g, 8, 9);
+    const edge grid{5}, terminal{g.G.number_of_grid_edges() + 1};
+    EXPECT_EQ(g.cost[grid], 1);
+    EXPECT_EQ(g.cost[terminal], 1);
+    g.cost[grid] = 2001;
+    g.cost[terminal] = 100000000;
+    EXPECT_EQ(g.cost[grid], 2001);
+    EXPECT_EQ(g.cost[edge{6}], 1);
+    EXPECT_EQ(g.cost[terminal], 100000000);
 }
