@@ -1,0 +1,96 @@
+#include "fast_median.h"
+
+#include <vector>
+
+#include "argument_check.h"
+#include "histogram_median.h"
+#include "selection_network.h"
+
+namespace mediankernels {
+
+namespace {
+
+// Largest windows for which the network beats the running histogram; the
+// network's cost grows with the window, the histogram's barely. Measured
+// with bench/median (vector widths differ, so the crossover is per type).
+template <typename T>
+constexpr int networkLimit() {
+    if constexpr (sizeof(T) == 1) return 25;
+    if constexpr (sizeof(T) == 2) return 49;
+    return 81;
+}
+
+struct alignas(kMaxVectorBytes) VectorSlot {
+    unsigned char bytes[kMaxVectorBytes];
+};
+
+template <typename T>
+void networkMedian(const MedianJob& job, Isa isa) {
+    const int count = job.maskWidth * job.maskHeight;
+    std::vector<std::ptrdiff_t> offsets;
+    offsets.reserve(static_cast<std::size_t>(count));
+    for (int r = 0; r < job.maskHeight; ++r) {
+        for (int c = 0; c < job.maskWidth; ++c) {
+            offsets.push_back(r * job.srcStep + c * static_cast<std::ptrdiff_t>(sizeof(T)));
+        }
+    }
+    const NetworkKernels<T> kernels = networkKernels<T>(isa);
+    if (count <= kMaxFixedNetwork) {
+        kernels.fixed(job, offsets.data());
+        return;
+    }
+    const auto capacity = static_cast<std::size_t>(sortingComparatorCount(count));
+    std::vector<Comparator> comparators(capacity), scratch(capacity);
+    std::vector<unsigned char> needed(static_cast<std::size_t>(count));
+    const int size = buildSelectionNetwork(count, comparators.data(), scratch.data(),
+                                           reinterpret_cast<bool*>(needed.data()));
+    std::vector<VectorSlot> slots(static_cast<std::size_t>(count));
+    kernels.runtime(job, offsets.data(), RuntimeNetwork{comparators.data(), size}, slots.data());
+}
+
+}  // namespace
+
+template <typename T>
+Method automaticMethod(int count) {
+    return count <= networkLimit<T>() ? Method::kNetwork : Method::kHistogram;
+}
+
+template <typename T>
+MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dstStep,
+                              MedianKernelSize dstRoi, MedianKernelSize mask,
+                              MedianKernelPoint anchor, Isa isa, Method method) {
+    const MedianKernelStatus status =
+        checkArguments(src, srcStep, dst, dstStep, dstRoi, mask, anchor, sizeof(T));
+    if (status != kMedianOk) return status;
+
+    const auto* anchorElement = reinterpret_cast<const unsigned char*>(src);
+    const MedianJob job{anchorElement - anchor.y * static_cast<std::ptrdiff_t>(srcStep) -
+                            anchor.x * static_cast<std::ptrdiff_t>(sizeof(T)),
+                        srcStep,
+                        reinterpret_cast<unsigned char*>(dst),
+                        dstStep,
+                        dstRoi.width,
+                        dstRoi.height,
+                        mask.width,
+                        mask.height};
+    const int count = mask.width * mask.height;
+    if (method == Method::kAuto) method = automaticMethod<T>(count);
+    if (method == Method::kNetwork && count <= kMaxNetworkCount) {
+        networkMedian<T>(job, isa);
+    } else {
+        histogramMedian<T>(job);
+    }
+    return kMedianOk;
+}
+
+#define MK_INSTANTIATE(T)                                                                      \
+    template MedianKernelStatus fastMedian<T>(const T*, int32_t, T*, int32_t, MedianKernelSize, \
+                                              MedianKernelSize, MedianKernelPoint, Isa, Method); \
+    template Method automaticMethod<T>(int);
+MK_INSTANTIATE(uint8_t)
+MK_INSTANTIATE(uint16_t)
+MK_INSTANTIATE(int16_t)
+MK_INSTANTIATE(float)
+#undef MK_INSTANTIATE
+
+}  // namespace mediankernels

@@ -1,0 +1,207 @@
+#include "histogram_median.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace mediankernels {
+
+namespace {
+
+// Unsigned keys in the median order; `bucketBits` of them are histogrammed.
+template <typename T>
+struct BucketKey;
+
+template <>
+struct BucketKey<uint8_t> {
+    static constexpr int kKeyBits = 8, kBucketBits = 8;
+    static uint32_t key(uint8_t v) { return v; }
+    static uint8_t value(uint32_t key) { return static_cast<uint8_t>(key); }
+};
+template <>
+struct BucketKey<uint16_t> {
+    static constexpr int kKeyBits = 16, kBucketBits = 16;
+    static uint32_t key(uint16_t v) { return v; }
+    static uint16_t value(uint32_t key) { return static_cast<uint16_t>(key); }
+};
+template <>
+struct BucketKey<int16_t> {
+    static constexpr int kKeyBits = 16, kBucketBits = 16;
+    static uint32_t key(int16_t v) { return static_cast<uint16_t>(v) ^ 0x8000u; }
+    static int16_t value(uint32_t key) { return static_cast<int16_t>(key ^ 0x8000u); }
+};
+template <>
+struct BucketKey<float> {
+    static constexpr int kKeyBits = 32, kBucketBits = 16;
+    // Every NaN becomes the canonical quiet NaN (above +inf); -0 lands below +0.
+    static uint32_t key(float v) {
+        uint32_t bits;
+        std::memcpy(&bits, &v, sizeof bits);
+        if ((bits & 0x7FFFFFFFu) > 0x7F800000u) bits = 0x7FC00000u;
+        return bits & 0x80000000u ? ~bits : bits | 0x80000000u;
+    }
+    static float value(uint32_t key) {
+        const uint32_t bits = key & 0x80000000u ? key & 0x7FFFFFFFu : ~key;
+        float v;
+        std::memcpy(&v, &bits, sizeof v);
+        return v;
+    }
+};
+
+// Histogram of bucket indices with per-group totals, and the bucket holding
+// the element of rank `target`: below <= target < below + count[current].
+class RankTracker {
+public:
+    RankTracker(int bucketBits, uint32_t target)
+        : shift_(bucketBits / 2),
+          count_(std::size_t{1} << bucketBits),
+          group_(std::size_t{1} << (bucketBits - shift_)),
+          target_(target) {}
+
+    void add(uint32_t bucket) {
+        ++count_[bucket];
+        ++group_[bucket >> shift_];
+        if (bucket < current_) ++below_;
+    }
+    void remove(uint32_t bucket) {
+        --count_[bucket];
+        --group_[bucket >> shift_];
+        if (bucket < current_) --below_;
+    }
+
+    // Moves `current` to the bucket of rank `target`; whole groups are
+    // skipped once the walk reaches a group boundary.
+    void settle() {
+        const uint32_t groupSize = 1u << shift_, groupMask = groupSize - 1;
+        while (below_ > target_) {
+            if ((current_ & groupMask) == 0 && below_ - group_[(current_ >> shift_) - 1] > target_) {
+                current_ -= groupSize;
+                below_ -= group_[current_ >> shift_];
+            } else {
+                --current_;
+                below_ -= count_[current_];
+            }
+        }
+        while (below_ + count_[current_] <= target_) {
+            if ((current_ & groupMask) == 0 && below_ + group_[current_ >> shift_] <= target_) {
+                below_ += group_[current_ >> shift_];
+                current_ += groupSize;
+            } else {
+                below_ += count_[current_];
+                ++current_;
+            }
+        }
+    }
+
+    uint32_t current() const { return current_; }
+    // Rank of the target among the elements of the current bucket.
+    uint32_t rankInBucket() const { return target_ - below_; }
+
+private:
+    int shift_;
+    std::vector<uint32_t> count_, group_;
+    uint32_t target_;
+    uint32_t current_ = 0;
+    uint32_t below_ = 0;
+};
+
+// The window as a run of equal "sets" of elements (a column of the mask
+// when sliding along a line, a row of it when sliding across lines); one
+// step drops the first set and appends the next.
+struct Geometry {
+    int outer, inner;            // output count across and along the slide
+    int setSize, setsPerWindow;  // elements per set, sets per window
+    std::ptrdiff_t setStride, stepStride, outerStride;  // source bytes
+    std::ptrdiff_t dstStepStride, dstOuterStride;       // destination bytes
+};
+
+Geometry geometryFor(const MedianJob& job, std::ptrdiff_t size) {
+    if (job.maskHeight <= job.maskWidth) {
+        return {job.height,   job.width, job.maskHeight, job.maskWidth, job.srcStep,
+                size,         job.srcStep, size,         job.dstStep};
+    }
+    return {job.width, job.height, job.maskWidth, job.maskHeight, size,
+            job.srcStep, size,     job.dstStep,   size};
+}
+
+template <typename T>
+class SlidingMedian {
+public:
+    using Key = BucketKey<T>;
+    static constexpr int kDrop = Key::kKeyBits - Key::kBucketBits;
+
+    SlidingMedian(const MedianJob& job, const Geometry& g)
+        : job_(job),
+          g_(g),
+          tracker_(Key::kBucketBits, static_cast<uint32_t>(g.setSize * g.setsPerWindow / 2)) {}
+
+    void run() {
+        for (int o = 0; o < g_.outer; ++o) {
+            const unsigned char* base = job_.origin + o * g_.outerStride;
+            unsigned char* out = job_.dst + o * g_.dstOuterStride;
+            for (int s = 0; s < g_.setsPerWindow; ++s) addSet(base, s);
+            for (int i = 0; i < g_.inner; ++i) {
+                if (i > 0) {
+                    removeSet(base, i - 1);
+                    addSet(base, i - 1 + g_.setsPerWindow);
+                }
+                tracker_.settle();
+                const T median = Key::value(medianKey(base, i));
+                std::memcpy(out + i * g_.dstStepStride, &median, sizeof(T));
+            }
+            // Emptying the histogram costs a window, clearing it all a full table.
+            for (int s = g_.inner - 1; s < g_.inner - 1 + g_.setsPerWindow; ++s) removeSet(base, s);
+        }
+    }
+
+private:
+    uint32_t keyAt(const unsigned char* base, int set, int e) const {
+        T v;
+        std::memcpy(&v, base + set * g_.stepStride + e * g_.setStride, sizeof(T));
+        return Key::key(v);
+    }
+    void addSet(const unsigned char* base, int set) {
+        for (int e = 0; e < g_.setSize; ++e) tracker_.add(keyAt(base, set, e) >> kDrop);
+    }
+    void removeSet(const unsigned char* base, int set) {
+        for (int e = 0; e < g_.setSize; ++e) tracker_.remove(keyAt(base, set, e) >> kDrop);
+    }
+
+    uint32_t medianKey(const unsigned char* base, int first) {
+        const uint32_t bucket = tracker_.current();
+        if constexpr (kDrop == 0) {
+            return bucket;
+        } else {
+            members_.clear();
+            for (int s = first; s < first + g_.setsPerWindow; ++s) {
+                for (int e = 0; e < g_.setSize; ++e) {
+                    const uint32_t key = keyAt(base, s, e);
+                    if ((key >> kDrop) == bucket) members_.push_back(key);
+                }
+            }
+            const auto nth = members_.begin() + tracker_.rankInBucket();
+            std::nth_element(members_.begin(), nth, members_.end());
+            return *nth;
+        }
+    }
+
+    const MedianJob& job_;
+    Geometry g_;
+    RankTracker tracker_;
+    std::vector<uint32_t> members_;
+};
+
+}  // namespace
+
+template <typename T>
+void histogramMedian(const MedianJob& job) {
+    SlidingMedian<T>(job, geometryFor(job, sizeof(T))).run();
+}
+
+template void histogramMedian<uint8_t>(const MedianJob&);
+template void histogramMedian<uint16_t>(const MedianJob&);
+template void histogramMedian<int16_t>(const MedianJob&);
+template void histogramMedian<float>(const MedianJob&);
+
+}  // namespace mediankernels

@@ -1,0 +1,87 @@
+#include "isa_kernels.h"
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+
+namespace mediankernels {
+
+namespace {
+
+bool processorRuns(Isa isa) {
+    switch (isa) {
+        case Isa::kScalar:
+        case Isa::kSse2:  // part of every x86-64
+            return true;
+        case Isa::kAvx2:
+            return __builtin_cpu_supports("avx2");
+        case Isa::kAvx512:
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+    }
+    return false;
+}
+
+Isa findPreferredIsa() {
+    Isa best = Isa::kScalar;
+    for (Isa isa : kAllIsas) {
+        if (isaUsable(isa)) best = isa;
+    }
+    if (const char* cap = std::getenv("MEDIAN_KERNELS_ISA")) {
+        for (Isa isa : kAllIsas) {
+            if (std::strcmp(cap, isaName(isa)) == 0 && isa < best) best = isa;
+        }
+    }
+    return best;
+}
+
+}  // namespace
+
+bool isaUsable(Isa isa) {
+#ifdef MK_SCALAR_ONLY
+    return isa == Isa::kScalar;
+#else
+    return processorRuns(isa);
+#endif
+}
+
+const char* isaName(Isa isa) {
+    switch (isa) {
+        case Isa::kScalar:
+            return "scalar";
+        case Isa::kSse2:
+            return "sse2";
+        case Isa::kAvx2:
+            return "avx2";
+        case Isa::kAvx512:
+            return "avx512";
+    }
+    return "?";
+}
+
+Isa preferredIsa() {
+    static const Isa preferred = findPreferredIsa();
+    return preferred;
+}
+
+template <typename T>
+NetworkKernels<T> networkKernels(Isa isa) {
+    switch (isa) {
+#ifndef MK_SCALAR_ONLY
+        case Isa::kSse2:
+            return {sse2::fixedNetworkMedian<T>, sse2::runtimeNetworkMedian<T>};
+        case Isa::kAvx2:
+            return {avx2::fixedNetworkMedian<T>, avx2::runtimeNetworkMedian<T>};
+        case Isa::kAvx512:
+            return {avx512::fixedNetworkMedian<T>, avx512::runtimeNetworkMedian<T>};
+#endif
+        default:
+            return {scalar::fixedNetworkMedian<T>, scalar::runtimeNetworkMedian<T>};
+    }
+}
+
+template NetworkKernels<uint8_t> networkKernels(Isa);
+template NetworkKernels<uint16_t> networkKernels(Isa);
+template NetworkKernels<int16_t> networkKernels(Isa);
+template NetworkKernels<float> networkKernels(Isa);
+
+}  // namespace mediankernels

@@ -1,0 +1,51 @@
+#pragma once
+
+// The per-instruction-set builds of the network kernels and the choice among
+// them at run time.
+
+#include <cstddef>
+
+#include "median_job.h"
+
+namespace mediankernels {
+
+enum class Isa { kScalar, kSse2, kAvx2, kAvx512 };
+inline constexpr Isa kAllIsas[] = {Isa::kScalar, Isa::kSse2, Isa::kAvx2, Isa::kAvx512};
+
+// Widest vector (in bytes) a kernel of `isa` keeps per window element.
+inline constexpr std::size_t kMaxVectorBytes = 64;
+
+template <typename T>
+struct NetworkKernels {
+    void (*fixed)(const MedianJob&, const std::ptrdiff_t* offsets);
+    // `scratch` holds one widest vector per window element, 64-byte aligned.
+    void (*runtime)(const MedianJob&, const std::ptrdiff_t* offsets, const RuntimeNetwork&,
+                    void* scratch);
+};
+
+// Whether this build holds `isa` and this processor runs it.
+bool isaUsable(Isa isa);
+const char* isaName(Isa isa);
+
+// The widest usable set; MEDIAN_KERNELS_ISA=scalar|sse2|avx2|avx512 caps it.
+Isa preferredIsa();
+
+// Kernels of a usable set.
+template <typename T>
+NetworkKernels<T> networkKernels(Isa isa);
+
+#define MK_DECLARE_ISA(ns)                                                                \
+    namespace ns {                                                                        \
+    template <typename T>                                                                 \
+    void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets);         \
+    template <typename T>                                                                 \
+    void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,        \
+                              const RuntimeNetwork& network, void* scratch);              \
+    }
+MK_DECLARE_ISA(scalar)
+MK_DECLARE_ISA(sse2)
+MK_DECLARE_ISA(avx2)
+MK_DECLARE_ISA(avx512)
+#undef MK_DECLARE_ISA
+
+}  // namespace mediankernels

@@ -1,0 +1,31 @@
+#pragma once
+
+// One filtering request after its arguments were checked, with the source
+// moved from the anchor to the top-left element of the first block.
+
+#include <cstddef>
+#include <cstdint>
+
+#include "selection_network.h"
+
+namespace mediankernels {
+
+struct MedianJob {
+    const unsigned char* origin;  // first element of the first block
+    std::ptrdiff_t srcStep;       // bytes between source lines
+    unsigned char* dst;
+    std::ptrdiff_t dstStep;  // bytes between destination lines
+    int width, height;       // destination region
+    int maskWidth, maskHeight;
+};
+
+// A selection network chosen at run time, for counts above the compiled-in ones.
+struct RuntimeNetwork {
+    const Comparator* comparators;
+    int size;
+};
+
+// Window sizes whose networks are compiled in, fully unrolled.
+inline constexpr int kMaxFixedNetwork = 25;
+
+}  // namespace mediankernels

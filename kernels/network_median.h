@@ -1,0 +1,176 @@
+#pragma once
+
+// The selection-network median, evaluated for a whole vector of adjacent
+// outputs at once: each window element is one unaligned vector load, and the
+// network's comparators become lane-wise min / max.
+//
+// This header is compiled once per instruction set (MK_ISA_NS names the
+// namespace, MK_VECTOR_BYTES the vector width, 0 for plain scalar code), so
+// every function here must stay inside that namespace: code built for a
+// wider instruction set must never be merged with the baseline copy.
+
+#include <cstring>
+#include <utility>
+
+#include "median_job.h"
+#include "selection_network.h"
+
+#ifndef MK_ISA_NS
+#error "MK_ISA_NS must name the instruction-set namespace"
+#endif
+
+namespace mediankernels::MK_ISA_NS {
+
+// Ordered keys that lane-wise integer min / max rank correctly. Floats become
+// sign-magnitude-flipped integers, with every NaN first made the canonical
+// quiet NaN so that all NaNs tie above +inf and -0 stays below +0.
+template <typename T>
+struct KeyOf {
+    using Key = T;
+};
+template <>
+struct KeyOf<float> {
+    using Key = int32_t;
+};
+
+template <typename Key, int Bytes>
+struct VectorOf {
+    using Type __attribute__((vector_size(Bytes))) = Key;
+    static constexpr int kLanes = Bytes / static_cast<int>(sizeof(Key));
+};
+template <typename Key>
+struct VectorOf<Key, 0> {
+    using Type = Key;
+    static constexpr int kLanes = 1;
+};
+
+template <typename V>
+inline V lower(V a, V b) {
+    return a < b ? a : b;
+}
+template <typename V>
+inline V upper(V a, V b) {
+    return a < b ? b : a;
+}
+
+template <typename T, int Bytes>
+struct Lanes {
+    using Key = typename KeyOf<T>::Key;
+    using V = typename VectorOf<Key, Bytes>::Type;
+    static constexpr int kCount = VectorOf<Key, Bytes>::kLanes;
+
+    static V load(const unsigned char* p) {
+        V v;
+        std::memcpy(&v, p, sizeof(V));
+        if constexpr (std::is_same_v<T, float>) {
+            const V magnitude = v & 0x7FFFFFFF;
+            v = magnitude > 0x7F800000 ? V{} + 0x7FC00000 : v;
+            v ^= (v >> 31) & 0x7FFFFFFF;
+        }
+        return v;
+    }
+    static void store(unsigned char* p, V v) {
+        if constexpr (std::is_same_v<T, float>) v ^= (v >> 31) & 0x7FFFFFFF;
+        std::memcpy(p, &v, sizeof(V));
+    }
+};
+
+template <CompareKind Kind, typename V>
+inline void compareExchange(V& low, V& high) {
+    if constexpr (Kind == CompareKind::kBoth) {
+        const V min = lower(low, high);
+        high = upper(low, high);
+        low = min;
+    } else if constexpr (Kind == CompareKind::kMinOnly) {
+        low = lower(low, high);
+    } else {
+        high = upper(low, high);
+    }
+}
+
+template <int Count, typename V, std::size_t... I>
+inline void runFixedNetwork([[maybe_unused]] V* v, std::index_sequence<I...>) {
+    constexpr const auto& net = kSelectionNetwork<Count>;
+    (compareExchange<net.comparators[I].kind>(v[net.comparators[I].low],
+                                              v[net.comparators[I].high]),
+     ...);
+}
+
+template <typename L, std::size_t... I>
+inline void loadWindow(typename L::V* v, const unsigned char* base, const std::ptrdiff_t* offsets,
+                       std::index_sequence<I...>) {
+    ((v[I] = L::load(base + offsets[I])), ...);
+}
+
+// Median of the fixed-size window at `base` (offsets in bytes), for kCount
+// adjacent outputs.
+template <typename L, int Count>
+struct FixedWindow {
+    static typename L::V median(const unsigned char* base, const std::ptrdiff_t* offsets,
+                                const RuntimeNetwork&) {
+        typename L::V v[Count];
+        loadWindow<L>(v, base, offsets, std::make_index_sequence<Count>());
+        runFixedNetwork<Count>(v, std::make_index_sequence<kSelectionNetwork<Count>.size>());
+        return v[Count / 2];
+    }
+};
+
+template <typename L>
+struct RuntimeWindow {
+    static typename L::V median(const unsigned char* base, const std::ptrdiff_t* offsets,
+                                const RuntimeNetwork& network, typename L::V* v, int count) {
+        for (int i = 0; i < count; ++i) v[i] = L::load(base + offsets[i]);
+        for (int c = 0; c < network.size; ++c) {
+            const Comparator cmp = network.comparators[c];
+            typename L::V& low = v[cmp.low];
+            typename L::V& high = v[cmp.high];
+            switch (cmp.kind) {
+                case CompareKind::kBoth:
+                    compareExchange<CompareKind::kBoth>(low, high);
+                    break;
+                case CompareKind::kMinOnly:
+                    compareExchange<CompareKind::kMinOnly>(low, high);
+                    break;
+                case CompareKind::kMaxOnly:
+                    compareExchange<CompareKind::kMaxOnly>(low, high);
+                    break;
+            }
+        }
+        return v[count / 2];
+    }
+};
+
+// Runs `windowMedian(base, offsets)` over the region: full vectors first, the
+// last partial vector as an overlapping full one when the line is wide
+// enough, and single lanes otherwise.
+template <typename T, typename Wide, typename Narrow>
+void forEachOutputVector(const MedianJob& job, Wide wide, Narrow narrow) {
+    using W = Lanes<T, MK_VECTOR_BYTES>;
+    using S = Lanes<T, 0>;
+    constexpr std::ptrdiff_t kSize = sizeof(T);
+    for (int y = 0; y < job.height; ++y) {
+        const unsigned char* line = job.origin + y * job.srcStep;
+        unsigned char* out = job.dst + y * job.dstStep;
+        int x = 0;
+        if (job.width >= W::kCount) {
+            for (; x + W::kCount <= job.width; x += W::kCount) {
+                W::store(out + x * kSize, wide(line + x * kSize));
+            }
+            if (x < job.width) {
+                x = job.width - W::kCount;
+                W::store(out + x * kSize, wide(line + x * kSize));
+                x = job.width;
+            }
+        }
+        for (; x < job.width; ++x) S::store(out + x * kSize, narrow(line + x * kSize));
+    }
+}
+
+template <typename T>
+void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets);
+
+template <typename T>
+void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,
+                          const RuntimeNetwork& network, void* scratch);
+
+}  // namespace mediankernels::MK_ISA_NS

@@ -1,0 +1,96 @@
+#pragma once
+
+// Comparator networks that select the element of rank k / 2 out of k values.
+//
+// Built from Batcher's odd-even merge sort over the next power of two (the
+// padding positions hold +inf, so every comparator touching them is a no-op
+// and is dropped), then pruned backwards from the wanted output: a
+// comparator survives only if one of its outputs is still needed, and keeps
+// only the half (min or max) that is.
+
+#include <cstddef>
+#include <cstdint>
+
+namespace mediankernels {
+
+enum class CompareKind : uint8_t { kBoth, kMinOnly, kMaxOnly };
+
+struct Comparator {
+    uint16_t low;   // receives the minimum
+    uint16_t high;  // receives the maximum
+    CompareKind kind;
+};
+
+// Visits the full sorting network of `count` values, in execution order.
+template <typename Visit>
+constexpr void forEachSortingComparator(int count, Visit visit) {
+    int n = 1;
+    while (n < count) n *= 2;
+    for (int p = 1; p < n; p *= 2) {
+        for (int k = p; k >= 1; k /= 2) {
+            for (int j = k % p; j + k < n; j += 2 * k) {
+                for (int i = 0; i < k && i + j + k < n; ++i) {
+                    const int a = i + j, b = i + j + k;
+                    if (a / (2 * p) == b / (2 * p) && b < count) visit(a, b);
+                }
+            }
+        }
+    }
+}
+
+// Writes the pruned selection network for `count` values into `out` (which
+// must hold sortingComparatorCount(count) entries) and returns its length.
+// `scratch` needs sortingComparatorCount(count) entries, `needed` count.
+constexpr int buildSelectionNetwork(int count, Comparator* out, Comparator* scratch,
+                                    bool* needed) {
+    int total = 0;
+    forEachSortingComparator(count, [&](int a, int b) {
+        scratch[total++] = {static_cast<uint16_t>(a), static_cast<uint16_t>(b), CompareKind::kBoth};
+    });
+    for (int i = 0; i < count; ++i) needed[i] = false;
+    needed[count / 2] = true;
+    int kept = 0;
+    for (int c = total - 1; c >= 0; --c) {
+        const Comparator cmp = scratch[c];
+        const bool wantMin = needed[cmp.low], wantMax = needed[cmp.high];
+        if (!wantMin && !wantMax) continue;
+        needed[cmp.low] = needed[cmp.high] = true;
+        const CompareKind kind = wantMin && wantMax ? CompareKind::kBoth
+                                 : wantMin          ? CompareKind::kMinOnly
+                                                    : CompareKind::kMaxOnly;
+        scratch[c] = {cmp.low, cmp.high, kind};
+        scratch[total - 1 - kept++] = scratch[c];
+    }
+    // The survivors sit at the end of scratch, in execution order.
+    for (int i = 0; i < kept; ++i) out[i] = scratch[total - kept + i];
+    return kept;
+}
+
+constexpr int sortingComparatorCount(int count) {
+    int total = 0;
+    forEachSortingComparator(count, [&](int, int) { ++total; });
+    return total;
+}
+
+// The network for a count known at compile time.
+template <int Count>
+struct FixedSelectionNetwork {
+    static constexpr int kCapacity = sortingComparatorCount(Count) + 1;
+    Comparator comparators[kCapacity]{};
+    int size = 0;
+};
+
+template <int Count>
+constexpr FixedSelectionNetwork<Count> makeFixedSelectionNetwork() {
+    FixedSelectionNetwork<Count> network;
+    Comparator scratch[FixedSelectionNetwork<Count>::kCapacity]{};
+    bool needed[Count]{};
+    network.size = buildSelectionNetwork(Count, network.comparators, scratch, needed);
+    return network;
+}
+
+template <int Count>
+inline constexpr FixedSelectionNetwork<Count> kSelectionNetwork =
+    makeFixedSelectionNetwork<Count>();
+
+}  // namespace mediankernels

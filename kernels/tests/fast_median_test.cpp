@@ -1,0 +1,163 @@
+// The fast kernels against the plain reference, bit for bit, for every
+// method, instruction set this processor runs, element type and a spread of
+// window shapes, anchors, steps and awkward values.
+
+#include "fast_median.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "reference_median.h"
+
+namespace {
+
+using mediankernels::Isa;
+using mediankernels::Method;
+
+// Values with many ties plus the extremes (and for floats NaNs of both signs
+// and several payloads, both zeros, infinities and subnormals).
+template <typename T>
+T awkwardValue(std::mt19937& random) {
+    std::uniform_int_distribution<int> pick(0, 9);
+    const int kind = pick(random);
+    if constexpr (std::is_floating_point_v<T>) {
+        static const float specials[] = {std::numeric_limits<float>::quiet_NaN(),
+                                         -std::numeric_limits<float>::quiet_NaN(),
+                                         std::numeric_limits<float>::signaling_NaN(),
+                                         std::numeric_limits<float>::infinity(),
+                                         -std::numeric_limits<float>::infinity(),
+                                         0.0f,
+                                         -0.0f,
+                                         std::numeric_limits<float>::denorm_min(),
+                                         -std::numeric_limits<float>::max()};
+        if (kind == 0) return specials[random() % std::size(specials)];
+        if (kind <= 3) return static_cast<float>(static_cast<int>(random() % 7) - 3);
+        return std::uniform_real_distribution<float>(-1e6f, 1e6f)(random);
+    } else {
+        if (kind == 0) return std::numeric_limits<T>::min();
+        if (kind == 1) return std::numeric_limits<T>::max();
+        if (kind <= 5) return static_cast<T>(random() % 5);
+        return static_cast<T>(random());
+    }
+}
+
+struct Shape {
+    int width, height, maskWidth, maskHeight;
+};
+
+template <typename T>
+void expectSameAsReference(const Shape& s, Isa isa, Method method, std::mt19937& random) {
+    const int srcPad = static_cast<int>(random() % 3), dstPad = static_cast<int>(random() % 3);
+    const int srcLine = s.width + s.maskWidth - 1 + srcPad;
+    const int srcLines = s.height + s.maskHeight - 1;
+    const int dstLine = s.width + dstPad;
+    std::vector<T> src(static_cast<size_t>(srcLine) * srcLines);
+    for (T& v : src) v = awkwardValue<T>(random);
+    const MedianKernelPoint anchor{static_cast<int>(random() % s.maskWidth),
+                                   static_cast<int>(random() % s.maskHeight)};
+    const T* at = src.data() + anchor.x + anchor.y * srcLine;
+    const int e = sizeof(T);
+    // Distinct fill patterns show both a wrong value and a write into the padding.
+    std::vector<T> expected(static_cast<size_t>(dstLine) * s.height), actual(expected.size());
+    std::memset(expected.data(), 0x5A, expected.size() * e);
+    std::memset(actual.data(), 0x5A, actual.size() * e);
+    ASSERT_EQ(mediankernels::referenceMedian(at, srcLine * e, expected.data(), dstLine * e,
+                                             {s.width, s.height}, {s.maskWidth, s.maskHeight},
+                                             anchor),
+              kMedianOk);
+    ASSERT_EQ(mediankernels::fastMedian(at, srcLine * e, actual.data(), dstLine * e,
+                                        {s.width, s.height}, {s.maskWidth, s.maskHeight}, anchor,
+                                        isa, method),
+              kMedianOk);
+    ASSERT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0)
+        << mediankernels::isaName(isa) << " region " << s.width << "x" << s.height << " mask "
+        << s.maskWidth << "x" << s.maskHeight << " anchor " << anchor.x << "," << anchor.y;
+}
+
+std::vector<Isa> usableIsas() {
+    std::vector<Isa> isas;
+    for (Isa isa : mediankernels::kAllIsas) {
+        if (mediankernels::isaUsable(isa)) isas.push_back(isa);
+    }
+    return isas;
+}
+
+template <typename T>
+class FastMedian : public ::testing::Test {};
+using ElementTypes = ::testing::Types<uint8_t, uint16_t, int16_t, float>;
+TYPED_TEST_SUITE(FastMedian, ElementTypes);
+
+TYPED_TEST(FastMedian, NetworkMatchesReferenceForEveryCompiledWindowSize) {
+    std::mt19937 random(21);
+    for (Isa isa : usableIsas()) {
+        for (int mh = 1; mh <= mediankernels::kMaxFixedNetwork; ++mh) {
+            for (int mw = 1; mw * mh <= mediankernels::kMaxFixedNetwork; ++mw) {
+                // Widths below, at and past one vector of each instruction set.
+                const int width = 1 + static_cast<int>(random() % 140);
+                expectSameAsReference<TypeParam>({width, 3, mw, mh}, isa, Method::kNetwork,
+                                                 random);
+            }
+        }
+    }
+}
+
+TYPED_TEST(FastMedian, RuntimeNetworkMatchesReference) {
+    std::mt19937 random(22);
+    const Shape shapes[] = {{70, 4, 13, 2}, {5, 3, 1, 26}, {33, 2, 7, 7}, {129, 2, 9, 9}};
+    for (Isa isa : usableIsas()) {
+        for (const Shape& s : shapes) expectSameAsReference<TypeParam>(s, isa, Method::kNetwork, random);
+    }
+}
+
+TYPED_TEST(FastMedian, HistogramMatchesReferenceSlidingEitherWay) {
+    std::mt19937 random(23);
+    // Wide masks slide along lines, tall ones across them; odd and even counts.
+    const Shape shapes[] = {{40, 7, 9, 3}, {9, 30, 2, 11}, {1, 1, 6, 5}, {17, 19, 1, 1},
+                            {23, 5, 12, 12}, {3, 40, 1, 7}, {64, 2, 31, 4}};
+    for (const Shape& s : shapes) {
+        expectSameAsReference<TypeParam>(s, Isa::kScalar, Method::kHistogram, random);
+    }
+}
+
+TYPED_TEST(FastMedian, AutomaticChoiceMatchesReferenceAcrossTheCrossover) {
+    std::mt19937 random(24);
+    for (int size : {3, 5, 7, 9, 11, 15}) {
+        expectSameAsReference<TypeParam>({50, 6, size, size}, mediankernels::preferredIsa(),
+                                         Method::kAuto, random);
+    }
+}
+
+TEST(FastMedianHistogram, FloatsCrowdedIntoOneBucketStillGiveTheExactMedian) {
+    // Values this close share their upper 16 key bits, so the bucket alone cannot decide.
+    std::mt19937 random(25);
+    const int width = 30, height = 12, mw = 9, mh = 8;
+    std::vector<float> src((width + mw - 1) * (height + mh - 1));
+    for (float& v : src) v = 1.0f + static_cast<float>(random() % 100000) * 1e-7f;
+    std::vector<float> expected(width * height), actual(width * height);
+    const int e = sizeof(float);
+    mediankernels::referenceMedian(src.data(), (width + mw - 1) * e, expected.data(), width * e,
+                                   {width, height}, {mw, mh}, {0, 0});
+    mediankernels::fastMedian(src.data(), (width + mw - 1) * e, actual.data(), width * e,
+                              {width, height}, {mw, mh}, {0, 0}, Isa::kScalar,
+                              Method::kHistogram);
+    EXPECT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0);
+}
+
+TEST(FastMedianArguments, RejectsBadArgumentsBeforeAnyMethodRuns) {
+    std::vector<uint8_t> in(64, 1), out(64, 9);
+    for (Method method : {Method::kNetwork, Method::kHistogram}) {
+        EXPECT_EQ(mediankernels::fastMedian(in.data(), 4, out.data(), 8, {4, 2}, {3, 3}, {1, 1},
+                                            Isa::kScalar, method),
+                  kMedianBadStep);
+        EXPECT_EQ(mediankernels::fastMedian(in.data(), 8, out.data(), 8, {4, 2}, {3, 3}, {3, 1},
+                                            Isa::kScalar, method),
+                  kMedianBadAnchor);
+    }
+    EXPECT_EQ(out, std::vector<uint8_t>(64, 9));
+}
+
+}  // namespace
