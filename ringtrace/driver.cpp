@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "edge_cost.h"
+#include "graph/large_allocator.h"
 #include "grid_graph.h"
 #include "image_input.h"
 #include "output_file.h"
@@ -64,8 +65,8 @@ int runTracer(const tracerPaths& paths, tracerReport* report) {
     const auto pixels = static_cast<size_t>(int64_t{W} * H);
     bool written = false;
     try {
-        std::vector<uint8_t> byteBuffer(pixels);
-        std::vector<float> markBuffer(pixels, BACKGROUND_MARK);
+        ringgraph::large_vector<uint8_t> byteBuffer(pixels);
+        ringgraph::large_vector<float> markBuffer(pixels, BACKGROUND_MARK);
 
         pixelGrid grid;
         buildGrid(grid, W, H);

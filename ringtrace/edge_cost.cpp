@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "edge_cost_sweep.h"
+#include "graph/large_allocator.h"
 #include "image_input.h"
 
 namespace ringtrace {
@@ -93,8 +94,8 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     // Per-pixel inputs in node id order (down each column), so that every run of edges
     // with the same step reads its tails and heads contiguously.
     const auto pixels = static_cast<size_t>(int64_t{W} * H);
-    std::vector<int8_t> red(pixels), support(pixels);
-    std::vector<float> g(pixels), b(pixels);
+    ringgraph::large_vector<int8_t> red(pixels), support(pixels);
+    ringgraph::large_vector<float> g(pixels), b(pixels);
     constexpr int32_t kBlock = 64;  // transpose in tiles to stay in cache
     for (int32_t x0 = 0; x0 < W; x0 += kBlock) {
         for (int32_t y = 0; y < H; ++y) {

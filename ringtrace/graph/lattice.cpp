@@ -94,13 +94,14 @@ void lattice_costs::init(const lattice& L, int def) {
     gridCount_ = L.number_of_grid_edges();
     def_ = def;
     materialised_ = false;
-    grid_.reset(new uint16_t[static_cast<size_t>(gridCount_)]);  // written before it is read
+    grid_.clear();
+    grid_.resize(static_cast<size_t>(gridCount_));  // left unwritten until written or asked for
     terminal_.assign(static_cast<size_t>(L.number_of_edges() - gridCount_), def);
 }
 
 void lattice_costs::materialise() {
     if (materialised_) return;
-    std::fill(grid_.get(), grid_.get() + gridCount_, static_cast<uint16_t>(def_));
+    std::fill(grid_.begin(), grid_.end(), static_cast<uint16_t>(def_));
     materialised_ = true;
 }
 

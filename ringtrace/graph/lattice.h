@@ -14,10 +14,10 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <vector>
 
 #include "handles.h"
+#include "large_allocator.h"
 
 namespace ringgraph {
 
@@ -114,16 +114,16 @@ public:
 
     uint16_t* grid_data() {
         materialise();
-        return grid_.get();
+        return grid_.data();
     }
     const uint16_t* grid_data() const {
         const_cast<lattice_costs*>(this)->materialise();
-        return grid_.get();
+        return grid_.data();
     }
     // Storage for a caller that writes every grid entry itself.
     uint16_t* grid_data_for_overwrite() {
         materialised_ = true;
-        return grid_.get();
+        return grid_.data();
     }
     const int* terminal_data() const { return terminal_.data(); }
     int32_t grid_count() const { return gridCount_; }
@@ -134,7 +134,7 @@ private:
     int32_t gridCount_ = 0;
     int def_ = 0;
     bool materialised_ = false;
-    std::unique_ptr<uint16_t[]> grid_;
+    large_vector<uint16_t> grid_;
     std::vector<int> terminal_;
 };
 

@@ -34,7 +34,7 @@ lattice_dijkstra::entry lattice_dijkstra::pop() {
 void lattice_dijkstra::run(const lattice& L, const lattice_costs& cost, node_array<edge>& pred, node target) {
     const auto n = static_cast<size_t>(L.number_of_nodes());
     if (key_.size() != n) {
-        key_.assign(n, 0);
+        key_.resize(n);
         stamp_.assign(n, 0);
         gen_ = 0;
     }
@@ -48,6 +48,7 @@ void lattice_dijkstra::run(const lattice& L, const lattice_costs& cost, node_arr
     last_ = 0;
     size_ = 0;
     settled_ = 0;
+    // Entries of nodes this run does not reach are never read, so no per-run reset.
     if (pred.size() != n) pred.init(L, nil);
 
     const int32_t W = L.width(), H = L.height(), rows = L.band_rows();

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "large_allocator.h"
 #include "lattice.h"
 #include "node_array.h"
 
@@ -39,8 +40,8 @@ private:
     void push(uint64_t key, int32_t v);
     entry pop();
 
-    std::vector<uint64_t> key_;
-    std::vector<uint32_t> stamp_;  // 2*gen: reached in this run, 2*gen+1: settled
+    large_vector<uint64_t> key_;   // written before it is read (guarded by the stamp)
+    large_vector<uint32_t> stamp_;  // 2*gen: reached in this run, 2*gen+1: settled
     uint32_t gen_ = 0;
     std::vector<entry> buckets_[65];
     uint64_t last_ = 0;

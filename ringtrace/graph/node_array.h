@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "handles.h"
+#include "large_allocator.h"
 
 
 namespace ringgraph {
@@ -45,7 +46,7 @@ public:
 private:
     const void* graph_ = nullptr;
     T def_ = T();
-    std::vector<T> values_;
+    large_vector<T> values_;
 };
 
 }  // namespace ringgraph
