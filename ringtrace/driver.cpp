@@ -71,7 +71,9 @@ int runTracer(const tracerPaths& paths, tracerReport* report) {
         pixelGrid grid;
         buildGrid(grid, W, H);
         priceGridEdges(grid, in.primaryRaster, in.secondaryRaster);
-        ringgraph::node_array<edge> pred(grid.G, ringgraph::nil);
+        // Each run writes what it settles; only the sink's path is ever read.
+        ringgraph::node_array<edge> pred;
+        pred.init_for_overwrite(grid.G);
 
         pathEvaluator evaluator(grid, in.primaryRaster, in.secondaryRaster, pred);
         const searchResult search = searchContour(evaluator, grid, pred, maxIterations(H));

@@ -5,7 +5,6 @@
 #include <vector>
 
 #include "edge_cost_sweep.h"
-#include "graph/large_allocator.h"
 #include "image_input.h"
 
 namespace ringtrace {
@@ -91,43 +90,57 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     std::vector<orientation> unitOf(65536);
     for (uint32_t gb = 0; gb < 65536; ++gb) unitOf[gb] = unitOrientation((gb & 0xffu) << 8 | (gb >> 8) << 16);
 
-    // Per-pixel inputs in node id order (down each column), so that every run of edges
-    // with the same step reads its tails and heads contiguously.
-    const auto pixels = static_cast<size_t>(int64_t{W} * H);
-    ringgraph::large_vector<int8_t> red(pixels), support(pixels);
-    ringgraph::large_vector<float> g(pixels), b(pixels);
-    constexpr int32_t kBlock = 64;  // transpose in tiles to stay in cache
-    for (int32_t x0 = 0; x0 < W; x0 += kBlock) {
-        for (int32_t y = 0; y < H; ++y) {
-            const size_t row = static_cast<size_t>(H - 1 - y) * static_cast<size_t>(W);
-            for (int32_t x = x0; x < W && x < x0 + kBlock; ++x) {
-                const uint32_t p = primaryRaster[row + static_cast<size_t>(x)];
-                const size_t id = static_cast<size_t>(x) * static_cast<size_t>(H) + static_cast<size_t>(y);
-                red[id] = static_cast<int8_t>(redOf(p));
-                support[id] = static_cast<int8_t>(redOf(secondaryRaster[row + static_cast<size_t>(x)]));
-                const orientation u = unitOf[(p >> 8) & 0xffffu];
-                g[id] = u.g;
-                b[id] = u.b;
-            }
-        }
-    }
-
     sweepStep steps[9];
     for (int j = 0; j < 9; ++j) {
         const stepTerm t = stepOf(0, 0, kGridOffsets[j].dx, kGridOffsets[j].dy, W, H);
         steps[j] = sweepStep{t.ax, t.ay, static_cast<double>(t.weight), t.rowTerm};
     }
+
+    // Per-pixel inputs of four neighbouring columns (x - 1 .. x + 2, all an edge out of
+    // column x can reach) in node id order, so every run of edges with the same step reads
+    // its tails and heads contiguously.
+    struct columnInputs {
+        std::vector<int8_t> red, support;
+        std::vector<float> g, b;
+    };
+    columnInputs ring[4];
+    for (auto& c : ring) {
+        c.red.resize(static_cast<size_t>(H));
+        c.support.resize(static_cast<size_t>(H));
+        c.g.resize(static_cast<size_t>(H));
+        c.b.resize(static_cast<size_t>(H));
+    }
+    auto prepare = [&](int32_t x) {
+        columnInputs& c = ring[x & 3];
+        for (int32_t y = 0; y < H; ++y) {
+            const size_t r = static_cast<size_t>(rasterIndex(x, y, W, H));
+            const uint32_t p = primaryRaster[r];
+            c.red[static_cast<size_t>(y)] = static_cast<int8_t>(redOf(p));
+            c.support[static_cast<size_t>(y)] = static_cast<int8_t>(redOf(secondaryRaster[r]));
+            const orientation u = unitOf[(p >> 8) & 0xffffu];
+            c.g[static_cast<size_t>(y)] = u.g;
+            c.b[static_cast<size_t>(y)] = u.b;
+        }
+    };
+
     const int32_t rows = G.band_rows();
     std::vector<uint16_t> run(static_cast<size_t>(rows));
     uint16_t* cost = grid.cost.grid_data_for_overwrite();
+    prepare(0);
+    prepare(1);
+    prepare(2);
     for (int32_t x = 1; x <= W - 4; ++x) {
-        const size_t tail = static_cast<size_t>(x) * static_cast<size_t>(H) + 3;
+        prepare(x + 2);
+        const columnInputs& t = ring[x & 3];
         uint16_t* column = cost + G.first_grid_edge(x, 3);
         for (int j = 0; j < 9; ++j) {
-            const auto head = static_cast<size_t>(static_cast<int64_t>(tail) + kGridOffsets[j].dx * int64_t{H} + kGridOffsets[j].dy);
-            priceRun(&red[tail], &support[tail], &g[tail], &b[tail], &red[head], &support[head], &g[head], &b[head],
-                     rows, steps[j], run.data());
-            for (int32_t i = 0; i < rows; ++i) column[9 * static_cast<size_t>(i) + static_cast<size_t>(j)] = run[static_cast<size_t>(i)];
+            const columnInputs& h = ring[(x + kGridOffsets[j].dx) & 3];
+            const size_t head = static_cast<size_t>(3 + kGridOffsets[j].dy);
+            priceRun(&t.red[3], &t.support[3], &t.g[3], &t.b[3], &h.red[head], &h.support[head], &h.g[head],
+                     &h.b[head], rows, steps[j], run.data());
+            for (int32_t i = 0; i < rows; ++i) {
+                column[9 * static_cast<size_t>(i) + static_cast<size_t>(j)] = run[static_cast<size_t>(i)];
+            }
         }
     }
 }

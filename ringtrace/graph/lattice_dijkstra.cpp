@@ -34,8 +34,11 @@ lattice_dijkstra::entry lattice_dijkstra::pop() {
 void lattice_dijkstra::run(const lattice& L, const lattice_costs& cost, node_array<edge>& pred, node target) {
     const auto n = static_cast<size_t>(L.number_of_nodes());
     if (key_.size() != n) {
+        // Fresh storage reads as zero: every stamp starts out "not reached".
+        key_ = large_vector<uint64_t>();
+        stamp_ = large_vector<uint32_t>();
         key_.resize(n);
-        stamp_.assign(n, 0);
+        stamp_.resize(n);
         gen_ = 0;
     }
     if (gen_ >= 0x7ffffffeu) {
@@ -49,7 +52,7 @@ void lattice_dijkstra::run(const lattice& L, const lattice_costs& cost, node_arr
     size_ = 0;
     settled_ = 0;
     // Entries of nodes this run does not reach are never read, so no per-run reset.
-    if (pred.size() != n) pred.init(L, nil);
+    if (pred.size() != n) pred.init_for_overwrite(L);
 
     const int32_t W = L.width(), H = L.height(), rows = L.band_rows();
     const int32_t src = L.source_terminal().index, sink = L.sink_terminal().index;

@@ -32,6 +32,14 @@ public:
         def_ = def;
         values_.assign(static_cast<std::size_t>(G.number_of_nodes()), def);
     }
+    // Fits the array to the graph without writing its entries: for arrays whose every
+    // entry is written before it is read, so untouched entries cost no memory traffic.
+    template <class Graph>
+    void init_for_overwrite(const Graph& G) {
+        graph_ = &G;
+        values_ = large_vector<T>();
+        values_.resize(static_cast<std::size_t>(G.number_of_nodes()));
+    }
     // Sets every entry back to the array's default without reallocating.
     void fill(T value) { values_.assign(values_.size(), value); }
 
