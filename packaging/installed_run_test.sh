@@ -29,6 +29,7 @@ check_run_paths() {
   local root=$1 f runpath
   for f in "$root"/bin/* "$root"/lib/*.so; do
     runpath=$(readelf -d "$f" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p; s/.*(RPATH).*\[\(.*\)\]/\1/p')
+    # shellcheck disable=SC2016 # '$ORIGIN' below is the literal run path
     case "$runpath" in
       *"$build"*) fail "$f has a run path into the build tree: $runpath" ;;
       '$ORIGIN' | '$ORIGIN/../lib') ;;
