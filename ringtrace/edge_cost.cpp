@@ -100,8 +100,8 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     // column x can reach) in node id order, so every run of edges with the same step reads
     // its tails and heads contiguously.
     struct columnInputs {
-        std::vector<int8_t> red, support;
-        std::vector<float> g, b;
+        std::vector<int32_t> red, support;  // signed bytes, widened for the vector unit
+        std::vector<double> g, b;           // single-precision values
     };
     columnInputs ring[4];
     for (auto& c : ring) {
@@ -115,8 +115,8 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         for (int32_t y = 0; y < H; ++y) {
             const size_t r = static_cast<size_t>(rasterIndex(x, y, W, H));
             const uint32_t p = primaryRaster[r];
-            c.red[static_cast<size_t>(y)] = static_cast<int8_t>(redOf(p));
-            c.support[static_cast<size_t>(y)] = static_cast<int8_t>(redOf(secondaryRaster[r]));
+            c.red[static_cast<size_t>(y)] = signedByte(redOf(p));
+            c.support[static_cast<size_t>(y)] = signedByte(redOf(secondaryRaster[r]));
             const orientation u = unitOf[(p >> 8) & 0xffffu];
             c.g[static_cast<size_t>(y)] = u.g;
             c.b[static_cast<size_t>(y)] = u.b;
@@ -124,7 +124,7 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     };
 
     const int32_t rows = G.band_rows();
-    std::vector<uint16_t> run(static_cast<size_t>(rows));
+    std::vector<int32_t> run(static_cast<size_t>(rows));
     uint16_t* cost = grid.cost.grid_data_for_overwrite();
     prepare(0);
     prepare(1);
@@ -136,10 +136,10 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         for (int j = 0; j < 9; ++j) {
             const columnInputs& h = ring[(x + kGridOffsets[j].dx) & 3];
             const size_t head = static_cast<size_t>(3 + kGridOffsets[j].dy);
-            priceRun(&t.red[3], &t.support[3], &t.g[3], &t.b[3], &h.red[head], &h.support[head], &h.g[head],
-                     &h.b[head], rows, steps[j], run.data());
+            priceRun(sweepPixels{&t.red[3], &t.support[3], &t.g[3], &t.b[3]},
+                     sweepPixels{&h.red[head], &h.support[head], &h.g[head], &h.b[head]}, rows, steps[j], run.data());
             for (int32_t i = 0; i < rows; ++i) {
-                column[9 * static_cast<size_t>(i) + static_cast<size_t>(j)] = run[static_cast<size_t>(i)];
+                column[9 * static_cast<size_t>(i) + static_cast<size_t>(j)] = static_cast<uint16_t>(run[static_cast<size_t>(i)]);
             }
         }
     }

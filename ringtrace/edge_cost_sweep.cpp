@@ -4,34 +4,48 @@
 
 namespace ringtrace {
 
-// Built for the baseline target and, where the compiler can, for wider vector units; the
-// right one is picked at load time from what the processor offers.
+// Built for the baseline target and for wider vector units; the right one is picked at load
+// time from what the processor offers. (The baseline has no vector rounding instruction,
+// so only the wider builds vectorise.)
 #if defined(__GNUC__) && !defined(__clang__) && defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
-#define RT_CLONES __attribute__((target_clones("default", "avx2", "avx512f")))
+#define RT_CLONES __attribute__((target_clones("default", "sse4.1", "avx2", "avx512f")))
 #else
 #define RT_CLONES
 #endif
 
+namespace {
+inline double single(double v) { return static_cast<double>(static_cast<float>(v)); }
+}  // namespace
+
 RT_CLONES
-void priceRun(const int8_t* redTail, const int8_t* supportTail, const float* gTail, const float* bTail,
-              const int8_t* redHead, const int8_t* supportHead, const float* gHead, const float* bHead,
-              int32_t n, const sweepStep& step, uint16_t* out) {
+void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const sweepStep& step, int32_t* out) {
     const double ax = step.ax, ay = step.ay, weight = step.weight;
     const int rowTerm = step.rowTerm;
+    const int32_t* __restrict redT = tail.red;
+    const int32_t* __restrict supT = tail.support;
+    const double* __restrict gT = tail.g;
+    const double* __restrict bT = tail.b;
+    const int32_t* __restrict redH = head.red;
+    const int32_t* __restrict supH = head.support;
+    const double* __restrict gH = head.g;
+    const double* __restrict bH = head.b;
+    int32_t* __restrict o = out;
     for (int32_t i = 0; i < n; ++i) {
-        // ceil(half the red sum), exactly as the single-precision ceiling of (sum / 2.0).
-        const int L = (redTail[i] + redHead[i] + 1) >> 1;
+        // ceil(half the red sum): the single-precision ceiling of (sum / 2.0) is exact.
+        const int L = (redT[i] + redH[i] + 1) >> 1;
         // (sum / 256.0) is exact in single precision; multiplying by 1/256 is the same value.
-        const double Q = static_cast<double>(supportTail[i] + supportHead[i]) * (1.0 / 256.0);
-        const auto Pt = static_cast<float>(ax * gHead[i] + ay * bHead[i]);
-        const auto Ps = static_cast<float>(ax * gTail[i] + ay * bTail[i]);
+        const double Q = static_cast<double>(supT[i] + supH[i]) * (1.0 / 256.0);
+        const double Pt = single(ax * gH[i] + ay * bH[i]);
+        const double Ps = single(ax * gT[i] + ay * bT[i]);
         // Halving is exact either way.
-        const auto S = static_cast<float>((static_cast<double>(std::fabs(Pt)) + std::fabs(Ps)) * 0.5);
-        const double denominator = ((static_cast<double>(S) + 0.1) * static_cast<double>(L + 1)) * (Q + 0.01);
-        const auto c = static_cast<float>(weight / denominator);
-        float v = std::ceil(c);
-        v = v >= 2000.0f ? 2000.0f : v;
-        out[i] = static_cast<uint16_t>(v > 0.0f ? static_cast<int>(v) + rowTerm : 0);
+        const double S = single((std::fabs(Pt) + std::fabs(Ps)) * 0.5);
+        const double denominator = ((S + 0.1) * static_cast<double>(L + 1)) * (Q + 0.01);
+        const double c = single(weight / denominator);
+        double v = std::ceil(c);  // c is a float value, so its ceiling is the float ceiling
+        v = v >= 2000.0 ? 2000.0 : v;
+        v = v > 0.0 ? v : 0.0;  // NaN, minus infinity and every non-positive cost give 0
+        const int k = static_cast<int>(v);
+        o[i] = k + (k > 0 ? rowTerm : 0);
     }
 }
 

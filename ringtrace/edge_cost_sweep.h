@@ -1,6 +1,7 @@
 // The vectorisable core of the cost pass: one run of edges that share a step shape, with
 // per-pixel inputs laid out contiguously. Each lane does exactly the scalar arithmetic (no
-// operation is reordered or fused), so the result is bit-identical to the plain formula.
+// operation is reordered or fused; single-precision roundings are done by converting to
+// float and back), so the result is bit-identical to the plain formula.
 #pragma once
 
 #include <cstdint>
@@ -13,10 +14,16 @@ struct sweepStep {
     int rowTerm;     // added to a positive cost
 };
 
-// Costs of n edges i -> i: tail inputs at index i of the tail arrays, head inputs at
-// index i of the head arrays. `red` and `support` are the signed red components.
-void priceRun(const int8_t* redTail, const int8_t* supportTail, const float* gTail, const float* bTail,
-              const int8_t* redHead, const int8_t* supportHead, const float* gHead, const float* bHead,
-              int32_t n, const sweepStep& step, uint16_t* out);
+// Per-pixel inputs: the signed red bytes (primary and secondary) widened to int, and the
+// unit orientation vector (single-precision values held in doubles).
+struct sweepPixels {
+    const int32_t* red;
+    const int32_t* support;
+    const double* g;
+    const double* b;
+};
+
+// Costs of the n edges from tail pixel i to head pixel i.
+void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const sweepStep& step, int32_t* out);
 
 }  // namespace ringtrace
