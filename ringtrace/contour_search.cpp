@@ -74,7 +74,8 @@ void restorePredecessors(const branchNode& record, const pixelGrid& grid, ringgr
 }
 
 searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
-                           ringgraph::node_array<edge>& pred, int64_t iterationLimit) {
+                           ringgraph::node_array<edge>& pred, int64_t iterationLimit,
+                           const progressCallback& progress) {
     using ringgraph::integer;
     searchResult result;
     evaluationCache cache(evaluator);
@@ -111,6 +112,11 @@ searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
 
         const auto m = QNode.find_min();
         if (QNode.size() == 0) return finish(SEARCH_EXHAUSTED);
+        if (progress) {
+            const branchNode& best = QNode.inf(m);
+            progress(searchProgress{result.iterations, evaluator.shortestPathRuns() - runsBefore, true, best.lo,
+                                    best.hi, QNode.prio(m).value()});
+        }
         currentNode = QNode.inf(m);
         // The statistics are the latest evaluation's (the low half's), not the node's own.
         if (passesAcceptance(currentNode, latest)) {

@@ -14,6 +14,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "branch_node.h"
 #include "path_evaluation.h"
@@ -40,10 +41,22 @@ struct searchResult {
     bool cutShort = false;           // ended by the iteration bound
 };
 
+// What the search is doing, for a progress display.
+struct searchProgress {
+    int64_t iterations = 0;
+    int64_t shortestPathRuns = 0;
+    bool haveBest = false;  // something is queued
+    int32_t bestLo = 0, bestHi = 0;
+    int64_t bestCost = 0;
+};
+using progressCallback = std::function<void(const searchProgress&)>;
+
 // Runs the search. On acceptance `pred` holds the accepted path's predecessor edges (the
-// walk back from the sink terminal follows exactly that path).
+// walk back from the sink terminal follows exactly that path). `progress`, when set, is
+// called once per iteration.
 searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
-                           ringgraph::node_array<edge>& pred, int64_t iterationLimit);
+                           ringgraph::node_array<edge>& pred, int64_t iterationLimit,
+                           const progressCallback& progress = nullptr);
 
 // Writes a record's path into a predecessor array so that the walk back from the sink
 // terminal follows it.

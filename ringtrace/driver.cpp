@@ -10,6 +10,7 @@
 #include "grid_graph.h"
 #include "image_input.h"
 #include "output_file.h"
+#include "progress_line.h"
 #include "render_output.h"
 
 namespace ringtrace {
@@ -76,7 +77,9 @@ int runTracer(const tracerPaths& paths, tracerReport* report) {
         pred.init_for_overwrite(grid.G);
 
         pathEvaluator evaluator(grid, in.primaryRaster, in.secondaryRaster, pred);
-        const searchResult search = searchContour(evaluator, grid, pred, maxIterations(H));
+        progressLine line;
+        const searchResult search = searchContour(evaluator, grid, pred, maxIterations(H), line.callback());
+        line.clear();
         int marked = 0;
         if (search.searchOutcome != SEARCH_EXHAUSTED) marked = markContour(grid, pred, markBuffer.data());
 

@@ -2,6 +2,7 @@
 // directory that holds the inputs.
 #include <gtest/gtest.h>
 
+#include <pty.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -254,4 +255,37 @@ TEST(EndToEnd, AKilledRunKeepsThePreviousResultAndLeavesNoTemporaryFile) {
     EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
     EXPECT_EQ(bytesOf(dir.file("new.tif")), "previous result");
     EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"new.tif", "outx.tif", "outx1.tif"}));
+}
+
+TEST(EndToEnd, ProgressAppearsOnATerminalOnly) {
+    fixtures::ScratchDir dir;
+    ringgen::RingParams p;
+    p.width = 160;
+    p.height = 90;
+    std::string error;
+    ASSERT_TRUE(ringgen::writeRingPair(dir.path(), p, nullptr, &error)) << error;
+    // Through pipes: nothing but the program's own output.
+    const auto piped = trace(dir);
+    EXPECT_EQ(piped.exitCode, 0);
+    EXPECT_EQ(piped.out, "");
+    EXPECT_EQ(piped.err, "");
+
+    // On a terminal: a progress line, erased again at the end.
+    int master = -1;
+    const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (chdir(dir.path().c_str()) != 0) _exit(127);
+        execl(RINGTRACE_BIN, "ringtrace", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    std::string screen;
+    char buffer[4096];
+    for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, static_cast<size_t>(n));
+    int status = 0;
+    waitpid(child, &status, 0);
+    close(master);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(screen.find("iteration 1, 2 shortest-path runs"), std::string::npos) << screen;
+    EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
 }
