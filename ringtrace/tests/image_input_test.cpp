@@ -167,6 +167,16 @@ TEST(ImageInput, ImpossibleSizesAreRefusedBeforeAnyAllocation) {
     EXPECT_NE(r.message.find("100000 x 100000"), std::string::npos);
     EXPECT_EQ(r.in.primaryRaster, nullptr);
 
+    // One pixel over the limit is refused; the limit itself is not.
+    for (const auto& [w, h, refused] : {std::tuple{8193u, 4096u, true}, std::tuple{8192u, 4096u, false}}) {
+        fixtures::ScratchDir limit;
+        ASSERT_TRUE(fixtures::writeHugeClaim(limit.file("outx.tif"), w, h));
+        ASSERT_TRUE(fixtures::writeHugeClaim(limit.file("outx1.tif"), w, h));
+        readResult l;
+        read(limit, l);
+        EXPECT_EQ(l.status == inputStatus::refused, refused) << w << "x" << h;
+    }
+
     fixtures::ScratchDir narrow;
     const std::vector<uint8_t> thin(2 * 7 * 3, 100);
     ASSERT_TRUE(fixtures::writeRgb8(narrow.file("outx.tif"), 2, 7, thin));
