@@ -4,6 +4,7 @@
 
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -288,4 +289,40 @@ TEST(EndToEnd, ProgressAppearsOnATerminalOnly) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_NE(screen.find("iteration 1, 2 shortest-path runs"), std::string::npos) << screen;
     EXPECT_EQ(screen.substr(screen.size() - 4), "\r\033[K");
+}
+
+TEST(EndToEnd, AFailedWriteIsReportedAndLeavesNoPartialImage) {
+    fixtures::ScratchDir dir;
+    ringgen::RingParams p;
+    p.width = 300;
+    p.height = 200;
+    std::string error;
+    ASSERT_TRUE(ringgen::writeRingPair(dir.path(), p, nullptr, &error)) << error;
+    std::ofstream(dir.file("new.tif")) << "previous result";
+    int errPipe[2];
+    ASSERT_EQ(pipe(errPipe), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Files may not grow past 20000 bytes: the image's rows stop fitting part way.
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit{20000, 20000};
+        setrlimit(RLIMIT_FSIZE, &limit);
+        dup2(errPipe[1], STDERR_FILENO);
+        close(errPipe[0]);
+        if (chdir(dir.path().c_str()) != 0) _exit(127);
+        execl(RINGTRACE_BIN, "ringtrace", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    close(errPipe[1]);
+    std::string err;
+    char buffer[4096];
+    for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) > 0;) err.append(buffer, static_cast<size_t>(n));
+    close(errPipe[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2);
+    EXPECT_NE(err.find("ringtrace: writing new.tif failed"), std::string::npos) << err;
+    EXPECT_EQ(bytesOf(dir.file("new.tif")), "previous result");
+    EXPECT_EQ(filesIn(dir.path()), (std::vector<std::string>{"new.tif", "outx.tif", "outx1.tif"}));
 }
