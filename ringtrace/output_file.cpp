@@ -46,13 +46,23 @@ pendingOutput::~pendingOutput() { abandon(); }
 TIFF* pendingOutput::open(const std::string& finalPath, std::string& error) {
     final_ = finalPath;
     std::string pattern = finalPath + ".partial-XXXXXX";
+    // Hold the termination signals until the handler knows the file's name, so that no
+    // signal can land between the file's creation and its guard.
+    sigset_t held, previous;
+    sigemptyset(&held);
+    for (int sig : kSignals) sigaddset(&held, sig);
+    sigprocmask(SIG_BLOCK, &held, &previous);
     const int fd = mkstemp(pattern.data());
+    if (fd >= 0) {
+        temporary_ = pattern;
+        guard(temporary_);
+    }
+    const int createError = errno;
+    sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (fd < 0) {
-        error = describe("cannot create " + finalPath, errno);
+        error = describe("cannot create " + finalPath, createError);
         return nullptr;
     }
-    temporary_ = pattern;
-    guard(temporary_);
     // mkstemp makes the file private; the result gets the usual permissions.
     const mode_t mask = umask(0);
     umask(mask);
