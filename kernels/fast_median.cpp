@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "argument_check.h"
+#include "column_histogram_median.h"
 #include "histogram_median.h"
 #include "selection_network.h"
 
@@ -48,11 +49,20 @@ void networkMedian(const MedianJob& job, Isa isa) {
     kernels.runtime(job, offsets.data(), RuntimeNetwork{comparators.data(), size}, slots.data());
 }
 
+void columnHistogramMedian(const MedianJob& job, Isa isa) {
+    const std::size_t counts =
+        static_cast<std::size_t>(job.width + job.maskWidth - 1) * kColumnBins;
+    std::vector<VectorSlot> columns(counts * sizeof(uint16_t) / sizeof(VectorSlot) + 1);
+    columnHistogramKernel(isa)(job, reinterpret_cast<uint16_t*>(columns.data()));
+}
+
 }  // namespace
 
 template <typename T>
 Method automaticMethod(int count) {
-    return count <= networkLimit<T>() ? Method::kNetwork : Method::kHistogram;
+    if (count <= networkLimit<T>()) return Method::kNetwork;
+    if (sizeof(T) == 1 && count <= kMaxColumnHistogramCount) return Method::kColumnHistogram;
+    return Method::kHistogram;
 }
 
 template <typename T>
@@ -77,6 +87,9 @@ MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dst
     if (method == Method::kAuto) method = automaticMethod<T>(count);
     if (method == Method::kNetwork && count <= kMaxNetworkCount) {
         networkMedian<T>(job, isa);
+    } else if (method == Method::kColumnHistogram && sizeof(T) == 1 &&
+               count <= kMaxColumnHistogramCount) {
+        columnHistogramMedian(job, isa);
     } else {
         histogramMedian<T>(job);
     }

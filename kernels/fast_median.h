@@ -12,6 +12,7 @@ enum class Method {
     kAuto,       // the fastest for this window and type
     kNetwork,    // selection network, up to kMaxNetworkCount elements
     kHistogram,  // running histogram
+    kColumnHistogram,  // per-column histograms, bytes only (others: kHistogram)
 };
 
 inline constexpr int kMaxNetworkCount = 1024;

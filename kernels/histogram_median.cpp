@@ -49,48 +49,45 @@ struct BucketKey<float> {
     }
 };
 
-// Histogram of bucket indices with per-group totals, and the bucket holding
-// the element of rank `target`: below <= target < below + count[current].
+// Histogram of bucket indices with totals for groups of 16 and of 256
+// buckets, and the bucket holding the element of rank `target`:
+// below <= target < below + count[current]. Walking between neighbouring
+// medians then takes at most a few dozen steps at any bucket count.
 class RankTracker {
 public:
     RankTracker(int bucketBits, uint32_t target)
-        : shift_(bucketBits / 2),
-          count_(std::size_t{1} << bucketBits),
-          group_(std::size_t{1} << (bucketBits - shift_)),
+        : level_{std::vector<uint32_t>(std::size_t{1} << bucketBits),
+                 std::vector<uint32_t>((std::size_t{1} << bucketBits) / 16 + 1),
+                 std::vector<uint32_t>((std::size_t{1} << bucketBits) / 256 + 1)},
           target_(target) {}
 
     void add(uint32_t bucket) {
-        ++count_[bucket];
-        ++group_[bucket >> shift_];
+        ++level_[0][bucket];
+        ++level_[1][bucket >> 4];
+        ++level_[2][bucket >> 8];
         if (bucket < current_) ++below_;
     }
     void remove(uint32_t bucket) {
-        --count_[bucket];
-        --group_[bucket >> shift_];
+        --level_[0][bucket];
+        --level_[1][bucket >> 4];
+        --level_[2][bucket >> 8];
         if (bucket < current_) --below_;
     }
 
-    // Moves `current` to the bucket of rank `target`; whole groups are
-    // skipped once the walk reaches a group boundary.
+    // Moves `current` to the bucket of rank `target`, stepping over the
+    // largest aligned group that lies wholly on the near side of it.
     void settle() {
-        const uint32_t groupSize = 1u << shift_, groupMask = groupSize - 1;
         while (below_ > target_) {
-            if ((current_ & groupMask) == 0 && below_ - group_[(current_ >> shift_) - 1] > target_) {
-                current_ -= groupSize;
-                below_ -= group_[current_ >> shift_];
-            } else {
-                --current_;
-                below_ -= count_[current_];
-            }
+            int l = 2;
+            while (l > 0 && !(aligned(l) && below_ - level_[l][(current_ >> shift(l)) - 1] > target_)) --l;
+            current_ -= 1u << shift(l);
+            below_ -= level_[l][current_ >> shift(l)];
         }
-        while (below_ + count_[current_] <= target_) {
-            if ((current_ & groupMask) == 0 && below_ + group_[current_ >> shift_] <= target_) {
-                below_ += group_[current_ >> shift_];
-                current_ += groupSize;
-            } else {
-                below_ += count_[current_];
-                ++current_;
-            }
+        while (below_ + level_[0][current_] <= target_) {
+            int l = 2;
+            while (l > 0 && !(aligned(l) && below_ + level_[l][current_ >> shift(l)] <= target_)) --l;
+            below_ += level_[l][current_ >> shift(l)];
+            current_ += 1u << shift(l);
         }
     }
 
@@ -99,8 +96,10 @@ public:
     uint32_t rankInBucket() const { return target_ - below_; }
 
 private:
-    int shift_;
-    std::vector<uint32_t> count_, group_;
+    static int shift(int level) { return 4 * level; }
+    bool aligned(int level) const { return (current_ & ((1u << shift(level)) - 1)) == 0; }
+
+    std::vector<uint32_t> level_[3];
     uint32_t target_;
     uint32_t current_ = 0;
     uint32_t below_ = 0;

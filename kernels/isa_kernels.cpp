@@ -79,6 +79,21 @@ NetworkKernels<T> networkKernels(Isa isa) {
     }
 }
 
+ColumnHistogramKernel columnHistogramKernel(Isa isa) {
+    switch (isa) {
+#ifndef MK_SCALAR_ONLY
+        case Isa::kSse2:
+            return sse2::columnHistogramMedian8u;
+        case Isa::kAvx2:
+            return avx2::columnHistogramMedian8u;
+        case Isa::kAvx512:
+            return avx512::columnHistogramMedian8u;
+#endif
+        default:
+            return scalar::columnHistogramMedian8u;
+    }
+}
+
 template NetworkKernels<uint8_t> networkKernels(Isa);
 template NetworkKernels<uint16_t> networkKernels(Isa);
 template NetworkKernels<int16_t> networkKernels(Isa);

@@ -4,6 +4,7 @@
 // them at run time.
 
 #include <cstddef>
+#include <cstdint>
 
 #include "median_job.h"
 
@@ -23,6 +24,8 @@ struct NetworkKernels {
                     void* scratch);
 };
 
+using ColumnHistogramKernel = void (*)(const MedianJob&, uint16_t* columns);
+
 // Whether this build holds `isa` and this processor runs it.
 bool isaUsable(Isa isa);
 const char* isaName(Isa isa);
@@ -33,6 +36,7 @@ Isa preferredIsa();
 // Kernels of a usable set.
 template <typename T>
 NetworkKernels<T> networkKernels(Isa isa);
+ColumnHistogramKernel columnHistogramKernel(Isa isa);
 
 #define MK_DECLARE_ISA(ns)                                                                \
     namespace ns {                                                                        \
@@ -41,6 +45,7 @@ NetworkKernels<T> networkKernels(Isa isa);
     template <typename T>                                                                 \
     void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,        \
                               const RuntimeNetwork& network, void* scratch);              \
+    void columnHistogramMedian8u(const MedianJob& job, uint16_t* columns);                \
     }
 MK_DECLARE_ISA(scalar)
 MK_DECLARE_ISA(sse2)

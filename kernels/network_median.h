@@ -120,21 +120,11 @@ struct RuntimeWindow {
     static typename L::V median(const unsigned char* base, const std::ptrdiff_t* offsets,
                                 const RuntimeNetwork& network, typename L::V* v, int count) {
         for (int i = 0; i < count; ++i) v[i] = L::load(base + offsets[i]);
+        // Every comparator exchanges both ways: a half that pruning dropped
+        // writes a slot nothing reads again, and no branch is taken per step.
         for (int c = 0; c < network.size; ++c) {
             const Comparator cmp = network.comparators[c];
-            typename L::V& low = v[cmp.low];
-            typename L::V& high = v[cmp.high];
-            switch (cmp.kind) {
-                case CompareKind::kBoth:
-                    compareExchange<CompareKind::kBoth>(low, high);
-                    break;
-                case CompareKind::kMinOnly:
-                    compareExchange<CompareKind::kMinOnly>(low, high);
-                    break;
-                case CompareKind::kMaxOnly:
-                    compareExchange<CompareKind::kMaxOnly>(low, high);
-                    break;
-            }
+            compareExchange<CompareKind::kBoth>(v[cmp.low], v[cmp.high]);
         }
         return v[count / 2];
     }
