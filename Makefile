@@ -4,7 +4,7 @@ BUILD_TYPE ?= Release
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test package clean
+.PHONY: all deps build run test package bench clean
 
 all: build
 
@@ -24,6 +24,14 @@ test: build
 # The Debian package (ringtrace_<version>_<arch>.deb) in the build directory.
 package: build
 	cmake --build $(BUILD) --target package
+
+# Benchmarks against the peers; their libraries are installed only here.
+BENCH_BUILD ?= build-bench
+bench: deps
+	@bash scripts/deps.sh libopencv-dev libbenchmark-dev python3-scipy
+	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DRT_BENCH=ON -DRT_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
+	cmake --build $(BENCH_BUILD) -j $(JOBS)
+	@bash bench/median/run.sh $(BENCH_BUILD)
 
 clean:
 	rm -rf $(BUILD)

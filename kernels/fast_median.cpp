@@ -1,5 +1,7 @@
 #include "fast_median.h"
 
+#include <algorithm>
+#include <type_traits>
 #include <vector>
 
 #include "argument_check.h"
@@ -25,17 +27,19 @@ struct alignas(kMaxVectorBytes) VectorSlot {
     unsigned char bytes[kMaxVectorBytes];
 };
 
-template <typename T>
-void networkMedian(const MedianJob& job, Isa isa) {
+// Runs the network kernel for element type `Element` (bytes, 16-bit words or
+// OrderedFloat keys) over `job`.
+template <typename Element>
+void runNetwork(const MedianJob& job, Isa isa) {
     const int count = job.maskWidth * job.maskHeight;
     std::vector<std::ptrdiff_t> offsets;
     offsets.reserve(static_cast<std::size_t>(count));
     for (int r = 0; r < job.maskHeight; ++r) {
         for (int c = 0; c < job.maskWidth; ++c) {
-            offsets.push_back(r * job.srcStep + c * static_cast<std::ptrdiff_t>(sizeof(T)));
+            offsets.push_back(r * job.srcStep + c * static_cast<std::ptrdiff_t>(sizeof(Element)));
         }
     }
-    const NetworkKernels<T> kernels = networkKernels<T>(isa);
+    const NetworkKernels<Element> kernels = networkKernels<Element>(isa);
     if (count <= kMaxFixedNetwork) {
         kernels.fixed(job, offsets.data());
         return;
@@ -47,6 +51,39 @@ void networkMedian(const MedianJob& job, Isa isa) {
                                            reinterpret_cast<bool*>(needed.data()));
     std::vector<VectorSlot> slots(static_cast<std::size_t>(count));
     kernels.runtime(job, offsets.data(), RuntimeNetwork{comparators.data(), size}, slots.data());
+}
+
+// Floats are turned into keys once per element rather than once per window
+// that holds it, a strip of lines at a time so the keys stay in cache.
+void floatNetworkMedian(const MedianJob& job, Isa isa) {
+    constexpr int kStripElements = 24 * 1024;
+    const int sourceWidth = job.width + job.maskWidth - 1;
+    const int strip = std::max(8, kStripElements / sourceWidth - (job.maskHeight - 1));
+    const OrderedFloatKeys toKeys = orderedFloatKeysKernel(isa);
+    std::vector<int32_t> keys(static_cast<std::size_t>(sourceWidth) *
+                              (std::min(strip, job.height) + job.maskHeight - 1));
+    for (int first = 0; first < job.height; first += strip) {
+        const int lines = std::min(strip, job.height - first);
+        for (int r = 0; r < lines + job.maskHeight - 1; ++r) {
+            toKeys(job.origin + (first + r) * job.srcStep, sourceWidth,
+                   keys.data() + static_cast<std::size_t>(r) * sourceWidth);
+        }
+        MedianJob part = job;
+        part.origin = reinterpret_cast<const unsigned char*>(keys.data());
+        part.srcStep = static_cast<std::ptrdiff_t>(sourceWidth) * 4;
+        part.dst = job.dst + first * job.dstStep;
+        part.height = lines;
+        runNetwork<OrderedFloat>(part, isa);
+    }
+}
+
+template <typename T>
+void networkMedian(const MedianJob& job, Isa isa) {
+    if constexpr (std::is_same_v<T, float>) {
+        floatNetworkMedian(job, isa);
+    } else {
+        runNetwork<T>(job, isa);
+    }
 }
 
 void columnHistogramMedian(const MedianJob& job, Isa isa) {

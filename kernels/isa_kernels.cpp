@@ -8,7 +8,7 @@ namespace mediankernels {
 
 namespace {
 
-bool processorRuns(Isa isa) {
+[[maybe_unused]] bool processorRuns(Isa isa) {
     switch (isa) {
         case Isa::kScalar:
         case Isa::kSse2:  // part of every x86-64
@@ -94,9 +94,24 @@ ColumnHistogramKernel columnHistogramKernel(Isa isa) {
     }
 }
 
+OrderedFloatKeys orderedFloatKeysKernel(Isa isa) {
+    switch (isa) {
+#ifndef MK_SCALAR_ONLY
+        case Isa::kSse2:
+            return sse2::orderedFloatKeys;
+        case Isa::kAvx2:
+            return avx2::orderedFloatKeys;
+        case Isa::kAvx512:
+            return avx512::orderedFloatKeys;
+#endif
+        default:
+            return scalar::orderedFloatKeys;
+    }
+}
+
 template NetworkKernels<uint8_t> networkKernels(Isa);
 template NetworkKernels<uint16_t> networkKernels(Isa);
 template NetworkKernels<int16_t> networkKernels(Isa);
-template NetworkKernels<float> networkKernels(Isa);
+template NetworkKernels<OrderedFloat> networkKernels(Isa);
 
 }  // namespace mediankernels

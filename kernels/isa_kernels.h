@@ -37,6 +37,9 @@ Isa preferredIsa();
 template <typename T>
 NetworkKernels<T> networkKernels(Isa isa);
 ColumnHistogramKernel columnHistogramKernel(Isa isa);
+// Writes the OrderedFloat keys of `count` floats.
+using OrderedFloatKeys = void (*)(const unsigned char* floats, int count, int32_t* keys);
+OrderedFloatKeys orderedFloatKeysKernel(Isa isa);
 
 #define MK_DECLARE_ISA(ns)                                                                \
     namespace ns {                                                                        \
@@ -46,6 +49,7 @@ ColumnHistogramKernel columnHistogramKernel(Isa isa);
     void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,        \
                               const RuntimeNetwork& network, void* scratch);              \
     void columnHistogramMedian8u(const MedianJob& job, uint16_t* columns);                \
+    void orderedFloatKeys(const unsigned char* floats, int count, int32_t* keys);         \
     }
 MK_DECLARE_ISA(scalar)
 MK_DECLARE_ISA(sse2)

@@ -19,6 +19,15 @@ struct MedianJob {
     int maskWidth, maskHeight;
 };
 
+// Float data as the network kernels read it: each float's bits as a signed
+// integer with the magnitude bits flipped for negative values, after every
+// NaN became the canonical quiet NaN. Integer order on these keys is the
+// median order (all NaNs tie above +inf, -0 below +0), and the kernels
+// write the float that a selected key stands for.
+struct OrderedFloat {
+    int32_t key;
+};
+
 // A selection network chosen at run time, for counts above the compiled-in ones.
 struct RuntimeNetwork {
     const Comparator* comparators;

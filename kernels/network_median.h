@@ -21,15 +21,14 @@
 
 namespace mediankernels::MK_ISA_NS {
 
-// Ordered keys that lane-wise integer min / max rank correctly. Floats become
-// sign-magnitude-flipped integers, with every NaN first made the canonical
-// quiet NaN so that all NaNs tie above +inf and -0 stays below +0.
+// Keys that lane-wise integer min / max rank correctly: integers as they are,
+// floats already turned into ordered keys (see OrderedFloat).
 template <typename T>
 struct KeyOf {
     using Key = T;
 };
 template <>
-struct KeyOf<float> {
+struct KeyOf<OrderedFloat> {
     using Key = int32_t;
 };
 
@@ -62,15 +61,11 @@ struct Lanes {
     static V load(const unsigned char* p) {
         V v;
         std::memcpy(&v, p, sizeof(V));
-        if constexpr (std::is_same_v<T, float>) {
-            const V magnitude = v & 0x7FFFFFFF;
-            v = magnitude > 0x7F800000 ? V{} + 0x7FC00000 : v;
-            v ^= (v >> 31) & 0x7FFFFFFF;
-        }
         return v;
     }
+    // Ordered float keys go out as the floats they stand for.
     static void store(unsigned char* p, V v) {
-        if constexpr (std::is_same_v<T, float>) v ^= (v >> 31) & 0x7FFFFFFF;
+        if constexpr (std::is_same_v<T, OrderedFloat>) v ^= (v >> 31) & 0x7FFFFFFF;
         std::memcpy(p, &v, sizeof(V));
     }
 };

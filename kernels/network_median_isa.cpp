@@ -58,6 +58,27 @@ void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,
         });
 }
 
+void orderedFloatKeys(const unsigned char* floats, int count, int32_t* keys) {
+    using W = typename VectorOf<int32_t, MK_VECTOR_BYTES>::Type;
+    constexpr int kLanes = VectorOf<int32_t, MK_VECTOR_BYTES>::kLanes;
+    int i = 0;
+    const auto convert = [](auto bits) {
+        bits = (bits & 0x7FFFFFFF) > 0x7F800000 ? decltype(bits){} + 0x7FC00000 : bits;
+        return bits ^ ((bits >> 31) & 0x7FFFFFFF);
+    };
+    for (; i + kLanes <= count; i += kLanes) {
+        W bits;
+        std::memcpy(&bits, floats + 4 * i, sizeof bits);
+        bits = convert(bits);
+        std::memcpy(keys + i, &bits, sizeof bits);
+    }
+    for (; i < count; ++i) {
+        int32_t bits;
+        std::memcpy(&bits, floats + 4 * i, sizeof bits);
+        keys[i] = convert(bits);
+    }
+}
+
 #define MK_INSTANTIATE(T)                                                                  \
     template void fixedNetworkMedian<T>(const MedianJob&, const std::ptrdiff_t*);          \
     template void runtimeNetworkMedian<T>(const MedianJob&, const std::ptrdiff_t*,         \
@@ -65,7 +86,7 @@ void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,
 MK_INSTANTIATE(uint8_t)
 MK_INSTANTIATE(uint16_t)
 MK_INSTANTIATE(int16_t)
-MK_INSTANTIATE(float)
+MK_INSTANTIATE(OrderedFloat)
 #undef MK_INSTANTIATE
 
 }  // namespace mediankernels::MK_ISA_NS
