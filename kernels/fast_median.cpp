@@ -13,14 +13,15 @@ namespace mediankernels {
 
 namespace {
 
-// Largest windows for which the network beats the running histogram; the
-// network's cost grows with the window, the histogram's barely. Measured
-// with bench/median (vector widths differ, so the crossover is per type).
+// Largest windows for which the network beats the histograms; the network's
+// cost grows with the window, the histograms' much less. Measured with
+// bench/median: bytes have the constant-time column histogram to switch to,
+// floats only the slowest histogram, so the crossover differs per type.
 template <typename T>
 constexpr int networkLimit() {
-    if constexpr (sizeof(T) == 1) return 25;
-    if constexpr (sizeof(T) == 2) return 49;
-    return 81;
+    if constexpr (sizeof(T) == 1) return 81;
+    if constexpr (sizeof(T) == 2) return 225;
+    return 400;
 }
 
 struct alignas(kMaxVectorBytes) VectorSlot {

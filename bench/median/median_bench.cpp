@@ -95,10 +95,10 @@ void opencv(benchmark::State& state) {
 }
 
 void windows(benchmark::internal::Benchmark* b) {
-    for (int k : {3, 5, 7, 9, 15, 25}) b->Arg(k);
+    for (int k : {3, 5, 7, 9, 11, 15, 25}) b->Arg(k);
 }
 void opencvWindows(benchmark::internal::Benchmark* b, bool bytes) {
-    for (int k : {3, 5, 7, 9, 15, 25}) {
+    for (int k : {3, 5, 7, 9, 11, 15, 25}) {
         if (bytes || k <= 5) b->Arg(k);
     }
 }

@@ -14,7 +14,7 @@ from scipy import ndimage
 ROWS, COLUMNS = 512, 768
 TYPES = {"8u": (np.uint8, 255.0, 0.0), "16u": (np.uint16, 65535.0, 0.0),
          "16s": (np.int16, 65535.0, -32768.0), "32f": (np.float32, 1.0, 0.0)}
-WINDOWS = [3, 5, 7, 9, 15, 25]
+WINDOWS = [3, 5, 7, 9, 11, 15, 25]
 
 
 def picture(dtype, scale, offset):
