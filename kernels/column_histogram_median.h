@@ -3,10 +3,9 @@
 // The constant-time median for bytes: every source column keeps a 256-bin
 // histogram of the mask-height lines under the current output line, and the
 // window's histogram moves one column along the line by adding the entering
-// column's histogram and subtracting the leaving one's, whole vectors at a
-// time. Both kinds of histogram carry 16 coarse bins, so the median is
-// found with at most 16 + 16 steps. Counts are 16-bit: windows of up to
-// 65535 elements.
+// column's histogram and subtracting the leaving one's. Both carry 16 coarse
+// bins; the window's fine bins are updated only for the coarse bin the
+// median falls in. Counts are 16-bit: windows of up to 65535 elements.
 //
 // column_histogram_median_isa.cpp is compiled once per instruction set, like
 // the network kernels; isa_kernels.h declares its builds.

@@ -8,35 +8,72 @@ namespace mediankernels::MK_ISA_NS {
 
 namespace {
 
-#if MK_VECTOR_BYTES > 0
-using Counts __attribute__((vector_size(MK_VECTOR_BYTES))) = uint16_t;
-#else
-using Counts = uint16_t;
-#endif
-constexpr int kPerVector = sizeof(Counts) / sizeof(uint16_t);
-constexpr int kVectors = kColumnBins / kPerVector;
+// Sixteen bins: the coarse histogram, or the fine bins of one coarse bin.
 using Sixteen __attribute__((vector_size(32))) = uint16_t;
 
-// The window's histogram, kept whole in vectors.
-struct Window {
-    Counts v[kVectors];
+Sixteen load16(const uint16_t* p) {
+    Sixteen v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
 
-    void clear() { std::memset(v, 0, sizeof v); }
-    void add(const uint16_t* column) {
-        for (int i = 0; i < kVectors; ++i) v[i] += load(column + i * kPerVector);
+// The window's histogram. Its coarse bins follow every step; the fine bins of
+// a coarse bin are brought up to date only when the median falls in it,
+// from the columns that entered and left since it last did (or summed anew
+// when that is cheaper), so a step costs about one coarse update when the
+// median stays in the same coarse bin, as it mostly does.
+class Window {
+public:
+    Window(const uint16_t* columns, int maskWidth) : columns_(columns), maskWidth_(maskWidth) {}
+
+    // Places the window on columns 0 .. maskWidth - 1.
+    void start() {
+        coarse_ = Sixteen{};
+        for (int x = 0; x < maskWidth_; ++x) coarse_ += load16(column(x) + 256);
+        for (int& at : syncedAt_) at = kNever;
+        at_ = 0;
     }
-    void move(const uint16_t* entering, const uint16_t* leaving) {
-        for (int i = 0; i < kVectors; ++i) {
-            v[i] += load(entering + i * kPerVector) - load(leaving + i * kPerVector);
-        }
+    void step() {
+        coarse_ += load16(column(at_ + maskWidth_) + 256) - load16(column(at_) + 256);
+        ++at_;
     }
-    uint8_t median(uint32_t target) const {
-        uint16_t bins[kColumnBins];
-        std::memcpy(bins, v, sizeof bins);
+
+    uint8_t median(uint32_t target) {
+        uint16_t bins[16];
+        std::memcpy(bins, &coarse_, sizeof bins);
         uint32_t below = 0;
-        const int coarse = countPrefixesUpTo(bins + 256, target, below);
-        return static_cast<uint8_t>(coarse * 16 + countPrefixesUpTo(bins + coarse * 16, target, below));
+        const int c = countPrefixesUpTo(bins, target, below);
+        std::memcpy(bins, &fineFor(c), sizeof bins);
+        return static_cast<uint8_t>(c * 16 + countPrefixesUpTo(bins, target, below));
     }
+
+private:
+    static constexpr int kNever = -(1 << 30);
+
+    const uint16_t* column(int x) const { return columns_ + static_cast<std::ptrdiff_t>(x) * kColumnBins; }
+
+    const Sixteen& fineFor(int c) {
+        Sixteen& fine = fine_[c];
+        const int behind = at_ - syncedAt_[c];
+        if (behind >= maskWidth_ / 2 + 1) {
+            fine = Sixteen{};
+            for (int x = at_; x < at_ + maskWidth_; ++x) fine += load16(column(x) + c * 16);
+        } else {
+            for (int x = syncedAt_[c]; x < at_; ++x) {
+                fine += load16(column(x + maskWidth_) + c * 16) - load16(column(x) + c * 16);
+            }
+        }
+        syncedAt_[c] = at_;
+        return fine;
+    }
+
+    const uint16_t* columns_;
+    int maskWidth_;
+    int at_ = 0;  // first column of the window
+    Sixteen coarse_{};
+    Sixteen fine_[16]{};
+    int syncedAt_[16]{};
+
     // How many of the 16 running sums below + bins[0..i] stay <= target,
     // which is the index of the bin holding rank target; `below` gains the
     // bins before it. Running sums by doubling shifts, the count by a bit
@@ -62,11 +99,6 @@ struct Window {
         below = count > 0 ? running[count - 1] : below;
         return count;
     }
-    static Counts load(const uint16_t* p) {
-        Counts c;
-        std::memcpy(&c, p, sizeof c);
-        return c;
-    }
 };
 
 void count(uint16_t* column, uint8_t value, uint16_t delta) {
@@ -84,7 +116,7 @@ void columnHistogramMedian8u(const MedianJob& job, uint16_t* columns) {
         const unsigned char* line = job.origin + r * job.srcStep;
         for (int x = 0; x < sourceWidth; ++x) count(columns + x * kColumnBins, line[x], 1);
     }
-    Window window;
+    Window window(columns, job.maskWidth);
     for (int y = 0; y < job.height; ++y) {
         if (y > 0) {
             // The columns drop line y - 1 and take in line y + maskHeight - 1.
@@ -96,12 +128,10 @@ void columnHistogramMedian8u(const MedianJob& job, uint16_t* columns) {
             }
         }
         unsigned char* out = job.dst + y * job.dstStep;
-        window.clear();
-        for (int x = 0; x < job.maskWidth; ++x) window.add(columns + x * kColumnBins);
+        window.start();
         out[0] = window.median(target);
         for (int x = 1; x < job.width; ++x) {
-            window.move(columns + (x + job.maskWidth - 1) * kColumnBins,
-                        columns + (x - 1) * kColumnBins);
+            window.step();
             out[x] = window.median(target);
         }
     }
