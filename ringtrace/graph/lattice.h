@@ -114,6 +114,7 @@ public:
 
     uint16_t* grid_data() {
         materialise();
+        zeroKnown_ = false;
         return grid_.data();
     }
     const uint16_t* grid_data() const {
@@ -123,8 +124,11 @@ public:
     // Storage for a caller that writes every grid entry itself.
     uint16_t* grid_data_for_overwrite() {
         materialised_ = true;
+        zeroKnown_ = false;
         return grid_.data();
     }
+    // Whether any edge costs 0 (worked out once after the costs last changed).
+    bool has_zero() const;
     const int* terminal_data() const { return terminal_.data(); }
     int32_t grid_count() const { return gridCount_; }
 
@@ -134,6 +138,8 @@ private:
     int32_t gridCount_ = 0;
     int def_ = 0;
     bool materialised_ = false;
+    mutable bool zeroKnown_ = false;
+    mutable bool hasZero_ = false;
     large_vector<uint16_t> grid_;
     std::vector<int> terminal_;
 };

@@ -6,29 +6,65 @@ namespace ringgraph {
 
 namespace {
 constexpr int kHopBits = 27;
-inline int bucketOf(uint64_t key, uint64_t last) { return key == last ? 0 : 64 - __builtin_clzll(key ^ last); }
+// Heap order for the current bucket: least key on top.
+constexpr auto kLater = [](const auto& a, const auto& b) { return a.key > b.key; };
 }  // namespace
 
 void lattice_dijkstra::push(uint64_t key, int32_t v) {
-    buckets_[bucketOf(key, last_)].push_back(entry{key, v});
-    ++size_;
+    const uint64_t d = key >> kHopBits;
+    if (d - current_ < static_cast<uint64_t>(kRing)) {
+        std::vector<entry>& b = ring_[d & (kRing - 1)];
+        b.push_back(entry{key, v});
+        if (heapified_ && d == current_) std::push_heap(b.begin(), b.end(), kLater);
+        ++inRing_;
+    } else {
+        overflow_.push_back(entry{key, v});
+        overflowLeast_ = std::min(overflowLeast_, d);
+    }
 }
 
-lattice_dijkstra::entry lattice_dijkstra::pop() {
-    if (buckets_[0].empty()) {
-        int i = 1;
-        while (buckets_[i].empty()) ++i;
-        std::vector<entry>& b = buckets_[i];
-        uint64_t least = b[0].key;
-        for (const entry& e : b) least = std::min(least, e.key);
-        last_ = least;
-        for (const entry& e : b) buckets_[bucketOf(e.key, last_)].push_back(e);
-        b.clear();
+void lattice_dijkstra::admitOverflow() {
+    uint64_t least = UINT64_MAX;
+    size_t kept = 0;
+    for (const entry& e : overflow_) {
+        const uint64_t d = e.key >> kHopBits;
+        if (d - current_ < static_cast<uint64_t>(kRing)) {
+            ring_[d & (kRing - 1)].push_back(e);
+            ++inRing_;
+        } else {
+            overflow_[kept++] = e;
+            least = std::min(least, d);
+        }
     }
-    const entry e = buckets_[0].back();
-    buckets_[0].pop_back();
-    --size_;
-    return e;
+    overflow_.resize(kept);
+    overflowLeast_ = least;
+}
+
+bool lattice_dijkstra::pop(entry& out) {
+    for (;;) {
+        std::vector<entry>& b = ring_[current_ & (kRing - 1)];
+        if (!b.empty()) {
+            if (ordered_) {
+                if (!heapified_) {
+                    std::make_heap(b.begin(), b.end(), kLater);
+                    heapified_ = true;
+                }
+                std::pop_heap(b.begin(), b.end(), kLater);
+            }
+            out = b.back();
+            b.pop_back();
+            --inRing_;
+            return true;
+        }
+        heapified_ = false;
+        if (inRing_ == 0) {
+            if (overflow_.empty()) return false;
+            current_ = overflowLeast_;
+        } else {
+            ++current_;
+        }
+        if (!overflow_.empty() && overflowLeast_ - current_ < static_cast<uint64_t>(kRing)) admitOverflow();
+    }
 }
 
 void lattice_dijkstra::run(const lattice& L, const lattice_costs& cost, node_array<edge>& pred, node target) {
@@ -47,10 +83,14 @@ void lattice_dijkstra::run(const lattice& L, const lattice_costs& cost, node_arr
     }
     ++gen_;
     const uint32_t reached = 2 * gen_, settled = 2 * gen_ + 1;
-    for (auto& b : buckets_) b.clear();
-    last_ = 0;
-    size_ = 0;
+    for (auto& b : ring_) b.clear();
+    overflow_.clear();
+    overflowLeast_ = UINT64_MAX;
+    current_ = 0;
+    heapified_ = false;
+    inRing_ = 0;
     settled_ = 0;
+    ordered_ = cost.has_zero();
     // Entries of nodes this run does not reach are never read, so no per-run reset.
     if (pred.size() != n) pred.init_for_overwrite(L);
 
@@ -88,8 +128,8 @@ void lattice_dijkstra::run(const lattice& L, const lattice_costs& cost, node_arr
     key[src] = 0;
     p[src] = nil;
     push(0, src);
-    while (size_ > 0) {
-        const entry top = pop();
+    entry top;
+    while (pop(top)) {
         const int32_t u = top.v;
         if (stamp[u] != reached || key[u] != top.key) continue;  // settled, or a stale entry
         stamp[u] = settled;

@@ -16,11 +16,19 @@ TEST(LatticeDijkstra, ReportsTheSameTreeAsTheGeneralRoutine) {
         const int W = 4 + static_cast<int>(rng() % 20), H = 7 + static_cast<int>(rng() % 20);
         pixelGrid g;
         buildGrid(g, W, H);
-        // Small cost ranges make many equal paths; zeros make zero-cost cycles.
+        // Small cost ranges make many equal paths; zeros make zero-cost cycles (and make the
+        // queue keep edge-count order within a distance); half the rounds have no zero.
         const int range = round % 4 == 0 ? 1 : round % 4 == 1 ? 3 : 2002;
+        const int least = round % 2 == 0 ? 0 : 1;
         for (edge e = g.G.first_edge(); e != g.G.stop_edge(); e = g.G.next_edge(e)) {
             const bool terminal = e.index >= g.G.number_of_grid_edges();
-            g.cost[e] = terminal ? ((rng() % 3 == 0) ? 100000000 : 1) : static_cast<int>(rng() % static_cast<unsigned>(range));
+            g.cost[e] = terminal ? ((rng() % 3 == 0) ? 100000000 : 1)
+                                 : least + static_cast<int>(rng() % static_cast<unsigned>(range));
+        }
+        if (least == 1) {
+            EXPECT_FALSE(g.cost.has_zero()) << "round " << round;
+        } else if (range == 1 && g.G.number_of_grid_edges() > 0) {
+            EXPECT_TRUE(g.cost.has_zero()) << "round " << round;
         }
         explicitGrid ref(W, H);
         ref.copyCosts(g);
