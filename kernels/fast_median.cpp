@@ -41,7 +41,7 @@ void runNetwork(const MedianJob& job, Isa isa) {
         }
     }
     const NetworkKernels<Element> kernels = networkKernels<Element>(isa);
-    if (count <= kMaxFixedNetwork) {
+    if (hasFixedNetwork(count)) {
         kernels.fixed(job, offsets.data());
         return;
     }

@@ -34,7 +34,18 @@ struct RuntimeNetwork {
     int size;
 };
 
-// Window sizes whose networks are compiled in, fully unrolled.
+// Window sizes whose networks are compiled in, fully unrolled: every count up
+// to kMaxFixedNetwork, and the 7 x 7 and 9 x 9 squares (larger ones spill so
+// much that unrolling stops paying).
 inline constexpr int kMaxFixedNetwork = 25;
+inline constexpr int kLargerFixedNetworks[] = {49, 81};
+
+constexpr bool hasFixedNetwork(int count) {
+    if (count >= 1 && count <= kMaxFixedNetwork) return true;
+    for (int fixed : kLargerFixedNetworks) {
+        if (count == fixed) return true;
+    }
+    return false;
+}
 
 }  // namespace mediankernels

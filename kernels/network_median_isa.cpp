@@ -37,7 +37,15 @@ void fixedDispatch(const MedianJob& job, const std::ptrdiff_t* offsets,
 
 template <typename T>
 void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
-    fixedDispatch<T>(job, offsets, std::make_index_sequence<kMaxFixedNetwork>());
+    static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
+    switch (job.maskWidth * job.maskHeight) {
+        case 49:
+            return fixedCount<T, 49>(job, offsets);
+        case 81:
+            return fixedCount<T, 81>(job, offsets);
+        default:
+            return fixedDispatch<T>(job, offsets, std::make_index_sequence<kMaxFixedNetwork>());
+    }
 }
 
 template <typename T>

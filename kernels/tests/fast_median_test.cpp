@@ -102,12 +102,16 @@ TYPED_TEST(FastMedian, NetworkMatchesReferenceForEveryCompiledWindowSize) {
                                                  random);
             }
         }
+        for (int side : {7, 9}) {
+            expectSameAsReference<TypeParam>({1 + static_cast<int>(random() % 140), 2, side, side},
+                                             isa, Method::kNetwork, random);
+        }
     }
 }
 
 TYPED_TEST(FastMedian, RuntimeNetworkMatchesReference) {
     std::mt19937 random(22);
-    const Shape shapes[] = {{70, 4, 13, 2}, {5, 3, 1, 26}, {33, 2, 7, 7}, {129, 2, 9, 9}};
+    const Shape shapes[] = {{70, 4, 13, 2}, {5, 3, 1, 26}, {33, 2, 5, 8}, {129, 2, 10, 10}};
     for (Isa isa : usableIsas()) {
         for (const Shape& s : shapes) expectSameAsReference<TypeParam>(s, isa, Method::kNetwork, random);
     }
