@@ -1,5 +1,6 @@
 #include "arguments.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "hv/hv.h"
@@ -38,9 +39,10 @@ Window readWindow(const hvArray& window, std::uint64_t rows, std::uint64_t colum
     const Window extents{truncateExtent(values[0]), truncateExtent(values[1])};
     if (extents.m < 1 || extents.n < 1 || static_cast<std::uint64_t>(extents.m) > rows ||
         static_cast<std::uint64_t>(extents.n) > columns) {
-        pictura::rankwin::windowOutOfRange id(static_cast<long long>(std::trunc(values[0])),
-                                              static_cast<long long>(std::trunc(values[1])), rows,
-                                              columns);
+        // Shown clamped: converting a value beyond the 64-bit range would be undefined.
+        pictura::rankwin::windowOutOfRange id(
+            static_cast<long long>(std::clamp(std::trunc(values[0]), -9e18, 9e18)),
+            static_cast<long long>(std::clamp(std::trunc(values[1]), -9e18, 9e18)), rows, columns);
         hvErrMsgId(id);
     }
     return extents;
