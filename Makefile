@@ -4,7 +4,7 @@ BUILD_TYPE ?= Release
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test package bench clean
+.PHONY: all deps build run test package bench fuzz clean
 
 all: build
 
@@ -32,6 +32,16 @@ bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DRT_BENCH=ON -DRT_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@bash bench/median/run.sh $(BENCH_BUILD)
+
+# Fuzz targets (clang, libFuzzer, ASan and UBSan) in their own build, each run for
+# FUZZ_SECONDS; fails on any crash, leak, sanitizer report or input slower than 10 s.
+FUZZ_BUILD ?= build-fuzz
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	@bash scripts/deps.sh clang libclang-rt-14-dev
+	cmake -S fuzz -B $(FUZZ_BUILD) -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+	bash fuzz/run.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 clean:
 	rm -rf $(BUILD)
