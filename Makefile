@@ -32,6 +32,7 @@ bench: deps
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DRT_BENCH=ON -DRT_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@bash bench/median/run.sh $(BENCH_BUILD)
+	$(BENCH_BUILD)/bin/tracer_bench
 
 # Fuzz targets (clang, libFuzzer, ASan and UBSan) in their own build, each run for
 # FUZZ_SECONDS; fails on any crash, leak, sanitizer report or input slower than 10 s.

@@ -11,8 +11,10 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -22,7 +24,6 @@
 #include "plain_search.h"
 #include "render_output.h"
 #include "ring_generator.h"
-#include "scratch_dir.h"
 
 namespace {
 
@@ -95,6 +96,25 @@ int referenceTrace() {
     return ok ? 0 : 2;
 }
 
+// A fresh directory under the system temp directory, removed with its contents.
+class scratchDir {
+public:
+    scratchDir() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "tracer-bench-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot create a scratch directory");
+        path_ = pattern;
+    }
+    ~scratchDir() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
 std::vector<std::pair<int, int>> parseSizes(const std::string& text) {
     std::vector<std::pair<int, int>> sizes;
     size_t pos = 0;
@@ -124,7 +144,7 @@ int main(int argc, char** argv) {
     std::printf("%-11s %9s %9s %7s %6s %6s | %9s %9s %8s %9s\n", "size", "time ms", "peak MB", "B/px", "iters",
                 "runs", "plain ms", "plain MB", "speed-up", "identical");
     for (const auto& [W, H] : parseSizes(sizesText)) {
-        fixtures::ScratchDir dir;
+        scratchDir dir;
         ringgen::RingParams p;
         p.width = W;
         p.height = H;
