@@ -14,7 +14,7 @@
 
 namespace ringgraph {
 
-class graph {
+class graph : public sequential_ids<graph> {
 public:
     graph() = default;
     graph(const graph&) = delete;
@@ -36,14 +36,6 @@ public:
         const int32_t s = source_[static_cast<std::size_t>(e.index)];
         return node{s == v.index ? target_[static_cast<std::size_t>(e.index)] : s};
     }
-
-    // Every node / edge once, in creation order; iteration ends at nil.
-    node first_node() const { return number_of_nodes() > 0 ? node{0} : nil; }
-    node next_node(node v) const { return v.index + 1 < number_of_nodes() ? node{v.index + 1} : nil; }
-    node stop_node() const { return nil; }
-    edge first_edge() const { return number_of_edges() > 0 ? edge{0} : nil; }
-    edge next_edge(edge e) const { return e.index + 1 < number_of_edges() ? edge{e.index + 1} : nil; }
-    edge stop_edge() const { return nil; }
 
     // Out-edges and in-edges of a node, each in creation order.
     edge first_out_edge(node v) const { return edge{firstOut_[static_cast<std::size_t>(v.index)]}; }

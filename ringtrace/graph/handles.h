@@ -28,4 +28,20 @@ inline constexpr nil_t nil{};
 constexpr bool operator==(node v, nil_t) { return v.index < 0; }
 constexpr bool operator==(edge e, nil_t) { return e.index < 0; }
 
+// Node and edge iteration for graphs whose handles are the numbers 0..n-1 in creation
+// order: every node / edge once, ending at nil.
+template <class Graph>
+class sequential_ids {
+public:
+    node first_node() const { return self().number_of_nodes() > 0 ? node{0} : nil; }
+    node next_node(node v) const { return v.index + 1 < self().number_of_nodes() ? node{v.index + 1} : nil; }
+    node stop_node() const { return nil; }
+    edge first_edge() const { return self().number_of_edges() > 0 ? edge{0} : nil; }
+    edge next_edge(edge e) const { return e.index + 1 < self().number_of_edges() ? edge{e.index + 1} : nil; }
+    edge stop_edge() const { return nil; }
+
+private:
+    const Graph& self() const { return static_cast<const Graph&>(*this); }
+};
+
 }  // namespace ringgraph

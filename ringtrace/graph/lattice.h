@@ -27,7 +27,7 @@ struct lattice_offset {
 inline constexpr lattice_offset kLatticeOffsets[9] = {{0, +1},  {0, -1},  {+1, +1}, {+1, 0}, {+1, -1},
                                                       {-1, +1}, {-1, -1}, {+2, -1}, {+2, +1}};
 
-class lattice {
+class lattice : public sequential_ids<lattice> {
 public:
     lattice() = default;
     lattice(int32_t width, int32_t height) { reset(width, height); }
@@ -58,13 +58,6 @@ public:
         const node s = source(e);
         return s == v ? target(e) : s;
     }
-
-    node first_node() const { return number_of_nodes() > 0 ? node{0} : nil; }
-    node next_node(node v) const { return v.index + 1 < number_of_nodes() ? node{v.index + 1} : nil; }
-    node stop_node() const { return nil; }
-    edge first_edge() const { return number_of_edges() > 0 ? edge{0} : nil; }
-    edge next_edge(edge e) const { return e.index + 1 < number_of_edges() ? edge{e.index + 1} : nil; }
-    edge stop_edge() const { return nil; }
 
     // Adjacency in creation order, as an explicit build would list it.
     edge first_out_edge(node v) const;

@@ -198,6 +198,12 @@ TEST(EndToEnd, TinyImagesEndWithABackgroundImage) {
 
 namespace {
 
+// Replaces the calling (child) process with the tracer, working in `dir`.
+[[noreturn]] void becomeTracer(const std::string& dir) {
+    if (chdir(dir.c_str()) == 0) execl(RINGTRACE_BIN, "ringtrace", static_cast<char*>(nullptr));
+    _exit(127);
+}
+
 std::vector<std::string> filesIn(const std::string& dir) {
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename().string());
@@ -238,11 +244,7 @@ TEST(EndToEnd, AKilledRunKeepsThePreviousResultAndLeavesNoTemporaryFile) {
 
     const pid_t child = fork();
     ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (chdir(dir.path().c_str()) != 0) _exit(127);
-        execl(RINGTRACE_BIN, "ringtrace", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    if (child == 0) becomeTracer(dir.path());
     // Wait for the temporary output to appear, then stop the run.
     bool sawTemporary = false;
     for (int i = 0; i < 2000 && !sawTemporary; ++i) {
@@ -275,11 +277,7 @@ TEST(EndToEnd, ProgressAppearsOnATerminalOnly) {
     int master = -1;
     const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
     ASSERT_GE(child, 0);
-    if (child == 0) {
-        if (chdir(dir.path().c_str()) != 0) _exit(127);
-        execl(RINGTRACE_BIN, "ringtrace", static_cast<char*>(nullptr));
-        _exit(127);
-    }
+    if (child == 0) becomeTracer(dir.path());
     std::string screen;
     char buffer[4096];
     for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, static_cast<size_t>(n));
@@ -310,9 +308,7 @@ TEST(EndToEnd, AFailedWriteIsReportedAndLeavesNoPartialImage) {
         setrlimit(RLIMIT_FSIZE, &limit);
         dup2(errPipe[1], STDERR_FILENO);
         close(errPipe[0]);
-        if (chdir(dir.path().c_str()) != 0) _exit(127);
-        execl(RINGTRACE_BIN, "ringtrace", static_cast<char*>(nullptr));
-        _exit(127);
+        becomeTracer(dir.path());
     }
     close(errPipe[1]);
     std::string err;
