@@ -91,6 +91,8 @@ struct HostRow {
     std::uint64_t outRows = 0, outColumns = 0;
 };
 
+void PrintTo(const HostRow& row, std::ostream* os) { *os << row.name; }
+
 auto in8x8 = [](const fixtures::ScratchDir& d) { return grey(d.file("in.tif"), 8, 8); };
 
 const std::vector<HostRow>& hostRows() {
@@ -197,6 +199,8 @@ struct CallRow {
     std::function<std::vector<hv::ArrayPtr>()> inputs;
     std::string error;  // identifier: message
 };
+
+void PrintTo(const CallRow& row, std::ostream* os) { *os << row.name; }
 
 std::vector<hv::ArrayPtr> list(hv::ArrayPtr a) {
     std::vector<hv::ArrayPtr> v;

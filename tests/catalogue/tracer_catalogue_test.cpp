@@ -92,6 +92,8 @@ struct Row {
     std::uint32_t width = 0, height = 0;
 };
 
+void PrintTo(const Row& row, std::ostream* os) { *os << row.name; }
+
 const std::vector<Row>& rows() {
     static const std::vector<Row> table = {
         {"BothMissing", [](auto&) { return true; }, 1, kNotRead, {}},
