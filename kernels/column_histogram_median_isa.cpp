@@ -1,7 +1,6 @@
-#include "column_histogram_median.h"
-
 #include <cstring>
 
+#include "column_histogram_median.h"
 #include "isa_kernels.h"
 
 namespace mediankernels::MK_ISA_NS {
@@ -23,7 +22,7 @@ Sixteen load16(const uint16_t* p) {
 // when that is cheaper), so a step costs about one coarse update when the
 // median stays in the same coarse bin, as it mostly does.
 class Window {
-public:
+  public:
     Window(const uint16_t* columns, int maskWidth) : columns_(columns), maskWidth_(maskWidth) {}
 
     // Places the window on columns 0 .. maskWidth - 1.
@@ -47,10 +46,12 @@ public:
         return static_cast<uint8_t>(c * 16 + countPrefixesUpTo(bins, target, below));
     }
 
-private:
+  private:
     static constexpr int kNever = -(1 << 30);
 
-    const uint16_t* column(int x) const { return columns_ + static_cast<std::ptrdiff_t>(x) * kColumnBins; }
+    const uint16_t* column(int x) const {
+        return columns_ + static_cast<std::ptrdiff_t>(x) * kColumnBins;
+    }
 
     const Sixteen& fineFor(int c) {
         Sixteen& fine = fine_[c];
@@ -82,10 +83,14 @@ private:
         Sixteen sums;
         std::memcpy(&sums, bins, sizeof sums);
         const Sixteen zero{};
-        sums += __builtin_shuffle(sums, zero, Sixteen{16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14});
-        sums += __builtin_shuffle(sums, zero, Sixteen{16, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
-        sums += __builtin_shuffle(sums, zero, Sixteen{16, 16, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
-        sums += __builtin_shuffle(sums, zero, Sixteen{16, 16, 16, 16, 16, 16, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7});
+        sums += __builtin_shuffle(sums, zero,
+                                  Sixteen{16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14});
+        sums += __builtin_shuffle(sums, zero,
+                                  Sixteen{16, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
+        sums += __builtin_shuffle(sums, zero,
+                                  Sixteen{16, 16, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
+        sums += __builtin_shuffle(sums, zero,
+                                  Sixteen{16, 16, 16, 16, 16, 16, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7});
         // Counts fit 16 bits (windows hold at most 65535 elements).
         sums += static_cast<uint16_t>(below);
         const auto within = sums <= static_cast<uint16_t>(target);

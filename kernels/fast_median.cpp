@@ -134,8 +134,8 @@ MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dst
     return kMedianOk;
 }
 
-#define MK_INSTANTIATE(T)                                                                      \
-    template MedianKernelStatus fastMedian<T>(const T*, int32_t, T*, int32_t, MedianKernelSize, \
+#define MK_INSTANTIATE(T)                                                                        \
+    template MedianKernelStatus fastMedian<T>(const T*, int32_t, T*, int32_t, MedianKernelSize,  \
                                               MedianKernelSize, MedianKernelPoint, Isa, Method); \
     template Method automaticMethod<T>(int);
 MK_INSTANTIATE(uint8_t)

@@ -9,9 +9,9 @@
 namespace mediankernels {
 
 enum class Method {
-    kAuto,       // the fastest for this window and type
-    kNetwork,    // selection network, up to kMaxNetworkCount elements
-    kHistogram,  // running histogram
+    kAuto,             // the fastest for this window and type
+    kNetwork,          // selection network, up to kMaxNetworkCount elements
+    kHistogram,        // running histogram
     kColumnHistogram,  // per-column histograms, bytes only (others: kHistogram)
 };
 

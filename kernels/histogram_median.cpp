@@ -54,7 +54,7 @@ struct BucketKey<float> {
 // below <= target < below + count[current]. Walking between neighbouring
 // medians then takes at most a few dozen steps at any bucket count.
 class RankTracker {
-public:
+  public:
     RankTracker(int bucketBits, uint32_t target)
         : level_{std::vector<uint32_t>(std::size_t{1} << bucketBits),
                  std::vector<uint32_t>((std::size_t{1} << bucketBits) / 16 + 1),
@@ -79,13 +79,16 @@ public:
     void settle() {
         while (below_ > target_) {
             int l = 2;
-            while (l > 0 && !(aligned(l) && below_ - level_[l][(current_ >> shift(l)) - 1] > target_)) --l;
+            while (l > 0 &&
+                   !(aligned(l) && below_ - level_[l][(current_ >> shift(l)) - 1] > target_))
+                --l;
             current_ -= 1u << shift(l);
             below_ -= level_[l][current_ >> shift(l)];
         }
         while (below_ + level_[0][current_] <= target_) {
             int l = 2;
-            while (l > 0 && !(aligned(l) && below_ + level_[l][current_ >> shift(l)] <= target_)) --l;
+            while (l > 0 && !(aligned(l) && below_ + level_[l][current_ >> shift(l)] <= target_))
+                --l;
             below_ += level_[l][current_ >> shift(l)];
             current_ += 1u << shift(l);
         }
@@ -95,7 +98,7 @@ public:
     // Rank of the target among the elements of the current bucket.
     uint32_t rankInBucket() const { return target_ - below_; }
 
-private:
+  private:
     static int shift(int level) { return 4 * level; }
     bool aligned(int level) const { return (current_ & ((1u << shift(level)) - 1)) == 0; }
 
@@ -109,24 +112,24 @@ private:
 // when sliding along a line, a row of it when sliding across lines); one
 // step drops the first set and appends the next.
 struct Geometry {
-    int outer, inner;            // output count across and along the slide
-    int setSize, setsPerWindow;  // elements per set, sets per window
+    int outer, inner;                                   // output count across and along the slide
+    int setSize, setsPerWindow;                         // elements per set, sets per window
     std::ptrdiff_t setStride, stepStride, outerStride;  // source bytes
     std::ptrdiff_t dstStepStride, dstOuterStride;       // destination bytes
 };
 
 Geometry geometryFor(const MedianJob& job, std::ptrdiff_t size) {
     if (job.maskHeight <= job.maskWidth) {
-        return {job.height,   job.width, job.maskHeight, job.maskWidth, job.srcStep,
-                size,         job.srcStep, size,         job.dstStep};
+        return {job.height, job.width,   job.maskHeight, job.maskWidth, job.srcStep,
+                size,       job.srcStep, size,           job.dstStep};
     }
-    return {job.width, job.height, job.maskWidth, job.maskHeight, size,
-            job.srcStep, size,     job.dstStep,   size};
+    return {job.width, job.height,  job.maskWidth, job.maskHeight, size, job.srcStep,
+            size,      job.dstStep, size};
 }
 
 template <typename T>
 class SlidingMedian {
-public:
+  public:
     using Key = BucketKey<T>;
     static constexpr int kDrop = Key::kKeyBits - Key::kBucketBits;
 
@@ -154,7 +157,7 @@ public:
         }
     }
 
-private:
+  private:
     uint32_t keyAt(const unsigned char* base, int set, int e) const {
         T v;
         std::memcpy(&v, base + set * g_.stepStride + e * g_.setStride, sizeof(T));

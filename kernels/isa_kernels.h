@@ -41,15 +41,15 @@ ColumnHistogramKernel columnHistogramKernel(Isa isa);
 using OrderedFloatKeys = void (*)(const unsigned char* floats, int count, int32_t* keys);
 OrderedFloatKeys orderedFloatKeysKernel(Isa isa);
 
-#define MK_DECLARE_ISA(ns)                                                                \
-    namespace ns {                                                                        \
-    template <typename T>                                                                 \
-    void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets);         \
-    template <typename T>                                                                 \
-    void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,        \
-                              const RuntimeNetwork& network, void* scratch);              \
-    void columnHistogramMedian8u(const MedianJob& job, uint16_t* columns);                \
-    void orderedFloatKeys(const unsigned char* floats, int count, int32_t* keys);         \
+#define MK_DECLARE_ISA(ns)                                                         \
+    namespace ns {                                                                 \
+    template <typename T>                                                          \
+    void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets);  \
+    template <typename T>                                                          \
+    void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets, \
+                              const RuntimeNetwork& network, void* scratch);       \
+    void columnHistogramMedian8u(const MedianJob& job, uint16_t* columns);         \
+    void orderedFloatKeys(const unsigned char* floats, int count, int32_t* keys);  \
     }
 MK_DECLARE_ISA(scalar)
 MK_DECLARE_ISA(sse2)

@@ -1,9 +1,8 @@
 // The selection-network kernels for one instruction set; the build compiles
 // this file once per set, with MK_ISA_NS and MK_VECTOR_BYTES defined.
 
-#include "network_median.h"
-
 #include "isa_kernels.h"
+#include "network_median.h"
 
 namespace mediankernels::MK_ISA_NS {
 
@@ -25,8 +24,7 @@ void fixedCount(const MedianJob& job, const std::ptrdiff_t* offsets) {
 }
 
 template <typename T, std::size_t... I>
-void fixedDispatch(const MedianJob& job, const std::ptrdiff_t* offsets,
-                   std::index_sequence<I...>) {
+void fixedDispatch(const MedianJob& job, const std::ptrdiff_t* offsets, std::index_sequence<I...>) {
     const int count = job.maskWidth * job.maskHeight;
     ((count == static_cast<int>(I) + 1 ? fixedCount<T, static_cast<int>(I) + 1>(job, offsets)
                                        : void()),
@@ -87,9 +85,9 @@ void orderedFloatKeys(const unsigned char* floats, int count, int32_t* keys) {
     }
 }
 
-#define MK_INSTANTIATE(T)                                                                  \
-    template void fixedNetworkMedian<T>(const MedianJob&, const std::ptrdiff_t*);          \
-    template void runtimeNetworkMedian<T>(const MedianJob&, const std::ptrdiff_t*,         \
+#define MK_INSTANTIATE(T)                                                          \
+    template void fixedNetworkMedian<T>(const MedianJob&, const std::ptrdiff_t*);  \
+    template void runtimeNetworkMedian<T>(const MedianJob&, const std::ptrdiff_t*, \
                                           const RuntimeNetwork&, void*);
 MK_INSTANTIATE(uint8_t)
 MK_INSTANTIATE(uint16_t)

@@ -41,8 +41,7 @@ constexpr void forEachSortingComparator(int count, Visit visit) {
 // Writes the pruned selection network for `count` values into `out` (which
 // must hold sortingComparatorCount(count) entries) and returns its length.
 // `scratch` needs sortingComparatorCount(count) entries, `needed` count.
-constexpr int buildSelectionNetwork(int count, Comparator* out, Comparator* scratch,
-                                    bool* needed) {
+constexpr int buildSelectionNetwork(int count, Comparator* out, Comparator* scratch, bool* needed) {
     int total = 0;
     forEachSortingComparator(count, [&](int a, int b) {
         scratch[total++] = {static_cast<uint16_t>(a), static_cast<uint16_t>(b), CompareKind::kBoth};

@@ -8,11 +8,10 @@
 
 #include <cmath>
 #include <cstdint>
-#include <random>
-#include <vector>
-
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
+#include <random>
+#include <vector>
 
 #include "mediankernels/median_kernels.h"
 

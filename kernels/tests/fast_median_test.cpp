@@ -65,14 +65,14 @@ void expectSameAsReference(const Shape& s, Isa isa, Method method, std::mt19937&
     std::vector<T> expected(static_cast<size_t>(dstLine) * s.height), actual(expected.size());
     std::memset(expected.data(), 0x5A, expected.size() * e);
     std::memset(actual.data(), 0x5A, actual.size() * e);
-    ASSERT_EQ(mediankernels::referenceMedian(at, srcLine * e, expected.data(), dstLine * e,
-                                             {s.width, s.height}, {s.maskWidth, s.maskHeight},
-                                             anchor),
-              kMedianOk);
-    ASSERT_EQ(mediankernels::fastMedian(at, srcLine * e, actual.data(), dstLine * e,
-                                        {s.width, s.height}, {s.maskWidth, s.maskHeight}, anchor,
-                                        isa, method),
-              kMedianOk);
+    ASSERT_EQ(
+        mediankernels::referenceMedian(at, srcLine * e, expected.data(), dstLine * e,
+                                       {s.width, s.height}, {s.maskWidth, s.maskHeight}, anchor),
+        kMedianOk);
+    ASSERT_EQ(
+        mediankernels::fastMedian(at, srcLine * e, actual.data(), dstLine * e, {s.width, s.height},
+                                  {s.maskWidth, s.maskHeight}, anchor, isa, method),
+        kMedianOk);
     ASSERT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0)
         << mediankernels::isaName(isa) << " region " << s.width << "x" << s.height << " mask "
         << s.maskWidth << "x" << s.maskHeight << " anchor " << anchor.x << "," << anchor.y;
@@ -98,8 +98,7 @@ TYPED_TEST(FastMedian, NetworkMatchesReferenceForEveryCompiledWindowSize) {
             for (int mw = 1; mw * mh <= mediankernels::kMaxFixedNetwork; ++mw) {
                 // Widths below, at and past one vector of each instruction set.
                 const int width = 1 + static_cast<int>(random() % 140);
-                expectSameAsReference<TypeParam>({width, 3, mw, mh}, isa, Method::kNetwork,
-                                                 random);
+                expectSameAsReference<TypeParam>({width, 3, mw, mh}, isa, Method::kNetwork, random);
             }
         }
         for (int side : {7, 9}) {
@@ -112,18 +111,19 @@ TYPED_TEST(FastMedian, NetworkMatchesReferenceForEveryCompiledWindowSize) {
 TYPED_TEST(FastMedian, RuntimeNetworkMatchesReference) {
     std::mt19937 random(22);
     // The last is wide enough for several of the widest vectors, with a ragged end.
-    const Shape shapes[] = {{70, 4, 13, 2}, {5, 3, 1, 26}, {33, 2, 5, 8}, {129, 2, 10, 10},
-                            {301, 2, 6, 6}};
+    const Shape shapes[] = {
+        {70, 4, 13, 2}, {5, 3, 1, 26}, {33, 2, 5, 8}, {129, 2, 10, 10}, {301, 2, 6, 6}};
     for (Isa isa : usableIsas()) {
-        for (const Shape& s : shapes) expectSameAsReference<TypeParam>(s, isa, Method::kNetwork, random);
+        for (const Shape& s : shapes)
+            expectSameAsReference<TypeParam>(s, isa, Method::kNetwork, random);
     }
 }
 
 TYPED_TEST(FastMedian, HistogramMatchesReferenceSlidingEitherWay) {
     std::mt19937 random(23);
     // Wide masks slide along lines, tall ones across them; odd and even counts.
-    const Shape shapes[] = {{40, 7, 9, 3}, {9, 30, 2, 11}, {1, 1, 6, 5}, {17, 19, 1, 1},
-                            {23, 5, 12, 12}, {3, 40, 1, 7}, {64, 2, 31, 4}};
+    const Shape shapes[] = {{40, 7, 9, 3},   {9, 30, 2, 11}, {1, 1, 6, 5},  {17, 19, 1, 1},
+                            {23, 5, 12, 12}, {3, 40, 1, 7},  {64, 2, 31, 4}};
     for (const Shape& s : shapes) {
         expectSameAsReference<TypeParam>(s, Isa::kScalar, Method::kHistogram, random);
     }
@@ -132,8 +132,8 @@ TYPED_TEST(FastMedian, HistogramMatchesReferenceSlidingEitherWay) {
 TEST(FastMedianColumnHistogram, BytesMatchReferenceOnEveryInstructionSet) {
     std::mt19937 random(26);
     // Single-line and single-column windows, regions one wide, tall and wide masks.
-    const Shape shapes[] = {{40, 7, 9, 3}, {9, 30, 2, 11}, {1, 9, 6, 5},  {17, 19, 1, 1},
-                            {23, 5, 12, 12}, {3, 40, 1, 7}, {64, 2, 31, 4}, {5, 3, 26, 1}};
+    const Shape shapes[] = {{40, 7, 9, 3},   {9, 30, 2, 11}, {1, 9, 6, 5},   {17, 19, 1, 1},
+                            {23, 5, 12, 12}, {3, 40, 1, 7},  {64, 2, 31, 4}, {5, 3, 26, 1}};
     for (Isa isa : usableIsas()) {
         for (const Shape& s : shapes) {
             expectSameAsReference<uint8_t>(s, isa, Method::kColumnHistogram, random);
@@ -177,8 +177,7 @@ TEST(FastMedianHistogram, FloatsCrowdedIntoOneBucketStillGiveTheExactMedian) {
     mediankernels::referenceMedian(src.data(), (width + mw - 1) * e, expected.data(), width * e,
                                    {width, height}, {mw, mh}, {0, 0});
     mediankernels::fastMedian(src.data(), (width + mw - 1) * e, actual.data(), width * e,
-                              {width, height}, {mw, mh}, {0, 0}, Isa::kScalar,
-                              Method::kHistogram);
+                              {width, height}, {mw, mh}, {0, 0}, Isa::kScalar, Method::kHistogram);
     EXPECT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0);
 }
 
