@@ -22,29 +22,17 @@
 #include "hv/host.h"
 #include "plugin.h"
 #include "tiff_array.h"
+#include "dir_snapshot.h"
 #include "tiff_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-using Files = std::map<std::string, std::string>;
+using Files = fixtures::DirSnapshot;  // name -> content, "<dir>" for a directory
 
 const std::string kIds = "pictura:rankwin:";
 
-Files snapshot(const std::string& dir) {
-    Files files;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        const std::string name = entry.path().filename().string();
-        if (entry.is_directory()) {
-            files[name] = "<dir>";
-            continue;
-        }
-        std::ifstream in(entry.path(), std::ios::binary);
-        files[name] = std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    return files;
-}
 
 // The lines hvhost and the host write; libtiff's own complaints about broken files are not ours.
 std::vector<std::string> hostLines(const std::string& err) {
@@ -150,7 +138,7 @@ TEST_P(RankwinHostCatalogue, ExactErrorStatusAndFiles) {
     const HostRow& row = GetParam();
     const fixtures::ScratchDir dir;
     ASSERT_TRUE(row.setup(dir)) << "could not prepare the input";
-    const Files before = snapshot(dir.path());
+    const Files before = fixtures::snapshotDir(dir.path());
 
     const fixtures::RunResult run =
         fixtures::runProgram(HVHOST, {RANKWIN_PLUGIN, "in.tif", row.m, row.n, "out.tif"}, dir.path());
@@ -163,7 +151,7 @@ TEST_P(RankwinHostCatalogue, ExactErrorStatusAndFiles) {
     }
     EXPECT_EQ(run.out, "");
 
-    Files after = snapshot(dir.path());
+    Files after = fixtures::snapshotDir(dir.path());
     if (row.outClass != 0) {
         ASSERT_EQ(after.count("out.tif"), 1u);
         const hv::ArrayPtr out = hvhost::readTiff(dir.file("out.tif"));

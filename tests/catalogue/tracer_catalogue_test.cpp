@@ -19,29 +19,17 @@
 #include <vector>
 
 #include "ring_generator.h"
+#include "dir_snapshot.h"
 #include "tiff_fixtures.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
-using Files = std::map<std::string, std::string>;  // name -> content, "<dir>" for a directory
+using Files = fixtures::DirSnapshot;  // name -> content, "<dir>" for a directory
 
 constexpr const char* kNotRead = "error image not read\n";
 
-Files snapshot(const std::string& dir) {
-    Files files;
-    for (const auto& entry : fs::directory_iterator(dir)) {
-        const std::string name = entry.path().filename().string();
-        if (entry.is_directory()) {
-            files[name] = "<dir>";
-            continue;
-        }
-        std::ifstream in(entry.path(), std::ios::binary);
-        files[name] = std::string(std::istreambuf_iterator<char>(in), {});
-    }
-    return files;
-}
 
 std::vector<std::string> tracerLines(const std::string& err) {
     std::vector<std::string> lines;
@@ -160,7 +148,7 @@ TEST_P(TracerCatalogue, ExactMessagesStatusAndFiles) {
     const Row& row = GetParam();
     const fixtures::ScratchDir dir;
     ASSERT_TRUE(row.setup(dir)) << "could not prepare the inputs";
-    const Files before = snapshot(dir.path());
+    const Files before = fixtures::snapshotDir(dir.path());
 
     const fixtures::RunResult run = fixtures::runProgram(RINGTRACE_BIN, {}, dir.path());
     ASSERT_TRUE(run.started) << run.spawnError;
@@ -169,7 +157,7 @@ TEST_P(TracerCatalogue, ExactMessagesStatusAndFiles) {
     EXPECT_EQ(run.out, row.out);
     EXPECT_EQ(tracerLines(run.err), row.tracerErr) << run.err;
 
-    Files after = snapshot(dir.path());
+    Files after = fixtures::snapshotDir(dir.path());
     if (row.width != 0) {
         ASSERT_EQ(after.count("new.tif"), 1u) << "new.tif was not written";
         std::uint32_t w = 0, h = 0;
@@ -194,7 +182,7 @@ TEST(TracerCatalogueReadOnly, ExistingOutputSurvivesAndNothingIsAdded) {
     ASSERT_TRUE(writePair(dir));
     const std::string previous = "the result of an earlier run";
     std::ofstream(dir.file("new.tif"), std::ios::binary) << previous;
-    const Files before = snapshot(dir.path());
+    const Files before = fixtures::snapshotDir(dir.path());
 
     std::string program = RINGTRACE_BIN;
     std::vector<std::string> args;
@@ -214,7 +202,7 @@ TEST(TracerCatalogueReadOnly, ExistingOutputSurvivesAndNothingIsAdded) {
     EXPECT_EQ(run.out, "");
     EXPECT_EQ(tracerLines(run.err), std::vector<std::string>{"ringtrace: cannot create new.tif: Permission denied"})
         << run.err;
-    EXPECT_EQ(snapshot(dir.path()), before);
+    EXPECT_EQ(fixtures::snapshotDir(dir.path()), before);
 }
 
 }  // namespace
