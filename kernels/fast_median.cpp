@@ -8,20 +8,19 @@
 #include "column_histogram_median.h"
 #include "histogram_median.h"
 #include "selection_network.h"
+#include "sorted_block_median.h"
 
 namespace mediankernels {
 
 namespace {
 
-// Largest windows for which the network beats the histograms; the network's
-// cost grows with the window, the histograms' much less. Measured with
-// bench/median: bytes have the constant-time column histogram to switch to,
-// floats only the slowest histogram, so the crossover differs per type.
+// Largest windows for which the network beats the other methods; its cost
+// grows with the window, theirs much less. Measured with bench/median: past
+// the compiled-in 9 x 9 network, bytes go to the column histograms and the
+// wider types to sorted blocks, each about constant in the window size there.
 template <typename T>
 constexpr int networkLimit() {
-    if constexpr (sizeof(T) == 1) return 81;
-    if constexpr (sizeof(T) == 2) return 225;
-    return 400;
+    return 81;
 }
 
 struct alignas(kMaxVectorBytes) VectorSlot {
@@ -94,12 +93,24 @@ void columnHistogramMedian(const MedianJob& job, Isa isa) {
     columnHistogramKernel(isa)(job, reinterpret_cast<uint16_t*>(columns.data()));
 }
 
+template <typename T>
+void sortedBlockMedian(const MedianJob& job, Isa isa) {
+    const int elements = blockRegionElements(job.maskWidth, job.maskHeight);
+    const auto n = static_cast<std::size_t>(elements);
+    std::vector<uint64_t> items(n), spare(n), bits(2 * static_cast<std::size_t>(bitWords(elements)));
+    std::vector<uint32_t> keys(n);
+    std::vector<uint16_t> ranks(n + kRankPadding);
+    sortedBlockKernel<T>(isa)(job, {items.data(), spare.data(), keys.data(), ranks.data(), bits.data()},
+                              elements);
+}
+
 }  // namespace
 
 template <typename T>
 Method automaticMethod(int count) {
     if (count <= networkLimit<T>()) return Method::kNetwork;
     if (sizeof(T) == 1 && count <= kMaxColumnHistogramCount) return Method::kColumnHistogram;
+    if (sizeof(T) > 1 && count < kMaxBlockElements) return Method::kSortedBlock;
     return Method::kHistogram;
 }
 
@@ -128,6 +139,8 @@ MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dst
     } else if (method == Method::kColumnHistogram && sizeof(T) == 1 &&
                count <= kMaxColumnHistogramCount) {
         columnHistogramMedian(job, isa);
+    } else if (method == Method::kSortedBlock && count < kMaxBlockElements) {
+        sortedBlockMedian<T>(job, isa);
     } else {
         histogramMedian<T>(job);
     }

@@ -13,6 +13,7 @@ enum class Method {
     kNetwork,          // selection network, up to kMaxNetworkCount elements
     kHistogram,        // running histogram
     kColumnHistogram,  // per-column histograms, bytes only (others: kHistogram)
+    kSortedBlock,      // sorted blocks, up to kMaxBlockElements - 1 elements (others: kHistogram)
 };
 
 inline constexpr int kMaxNetworkCount = 1024;

@@ -13,10 +13,13 @@ namespace {
         case Isa::kScalar:
         case Isa::kSse2:  // part of every x86-64
             return true;
+        // The vector builds also count and select bits with POPCNT and BMI2.
         case Isa::kAvx2:
-            return __builtin_cpu_supports("avx2");
+            return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("bmi2") &&
+                   __builtin_cpu_supports("popcnt");
         case Isa::kAvx512:
-            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+            return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
+                   __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
     }
     return false;
 }
@@ -94,6 +97,22 @@ ColumnHistogramKernel columnHistogramKernel(Isa isa) {
     }
 }
 
+template <typename T>
+SortedBlockKernel<T> sortedBlockKernel(Isa isa) {
+    switch (isa) {
+#ifndef MK_SCALAR_ONLY
+        case Isa::kSse2:
+            return sse2::sortedBlockMedian<T>;
+        case Isa::kAvx2:
+            return avx2::sortedBlockMedian<T>;
+        case Isa::kAvx512:
+            return avx512::sortedBlockMedian<T>;
+#endif
+        default:
+            return scalar::sortedBlockMedian<T>;
+    }
+}
+
 OrderedFloatKeys orderedFloatKeysKernel(Isa isa) {
     switch (isa) {
 #ifndef MK_SCALAR_ONLY
@@ -113,5 +132,9 @@ template NetworkKernels<uint8_t> networkKernels(Isa);
 template NetworkKernels<uint16_t> networkKernels(Isa);
 template NetworkKernels<int16_t> networkKernels(Isa);
 template NetworkKernels<OrderedFloat> networkKernels(Isa);
+template SortedBlockKernel<uint8_t> sortedBlockKernel<uint8_t>(Isa);
+template SortedBlockKernel<uint16_t> sortedBlockKernel<uint16_t>(Isa);
+template SortedBlockKernel<int16_t> sortedBlockKernel<int16_t>(Isa);
+template SortedBlockKernel<float> sortedBlockKernel<float>(Isa);
 
 }  // namespace mediankernels

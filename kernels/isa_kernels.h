@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "median_job.h"
+#include "sorted_block_median.h"
 
 namespace mediankernels {
 
@@ -25,6 +26,9 @@ struct NetworkKernels {
 };
 
 using ColumnHistogramKernel = void (*)(const MedianJob&, uint16_t* columns);
+template <typename T>
+using SortedBlockKernel = void (*)(const MedianJob&, const SortedBlockBuffers&,
+                                   int regionElements);
 
 // Whether this build holds `isa` and this processor runs it.
 bool isaUsable(Isa isa);
@@ -37,6 +41,8 @@ Isa preferredIsa();
 template <typename T>
 NetworkKernels<T> networkKernels(Isa isa);
 ColumnHistogramKernel columnHistogramKernel(Isa isa);
+template <typename T>
+SortedBlockKernel<T> sortedBlockKernel(Isa isa);
 // Writes the OrderedFloat keys of `count` floats.
 using OrderedFloatKeys = void (*)(const unsigned char* floats, int count, int32_t* keys);
 OrderedFloatKeys orderedFloatKeysKernel(Isa isa);
@@ -49,6 +55,9 @@ OrderedFloatKeys orderedFloatKeysKernel(Isa isa);
     void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets, \
                               const RuntimeNetwork& network, void* scratch);       \
     void columnHistogramMedian8u(const MedianJob& job, uint16_t* columns);         \
+    template <typename T>                                                          \
+    void sortedBlockMedian(const MedianJob& job, const SortedBlockBuffers& buffers, \
+                           int regionElements);                                    \
     void orderedFloatKeys(const unsigned char* floats, int count, int32_t* keys);  \
     }
 MK_DECLARE_ISA(scalar)

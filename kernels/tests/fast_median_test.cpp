@@ -129,6 +129,42 @@ TYPED_TEST(FastMedian, HistogramMatchesReferenceSlidingEitherWay) {
     }
 }
 
+TYPED_TEST(FastMedian, SortedBlocksMatchReferenceOnEveryInstructionSet) {
+    std::mt19937 random(27);
+    // Wide and tall masks (either slide), odd and even counts, regions of many
+    // blocks with partial ones at both edges, one-wide regions and lines, a
+    // mask large enough to need a bigger block.
+    const Shape shapes[] = {{40, 7, 9, 3},    {9, 30, 2, 11}, {1, 9, 6, 5},    {17, 19, 1, 1},
+                            {23, 5, 12, 12},  {3, 40, 1, 7},  {64, 2, 31, 4},  {5, 3, 26, 1},
+                            {300, 70, 3, 3},  {70, 300, 4, 2}, {257, 9, 15, 15}, {1, 1, 70, 70},
+                            {130, 140, 25, 25}};
+    for (Isa isa : usableIsas()) {
+        for (const Shape& s : shapes) {
+            expectSameAsReference<TypeParam>(s, isa, Method::kSortedBlock, random);
+        }
+    }
+}
+
+TEST(FastMedianSortedBlock, LargestWindowFillsAWholeBlock) {
+    // 255 x 257 = 65535 elements: a region of 2 x 2 outputs holds 257 x 259
+    // elements, more than one block's 65536, so the outputs take several blocks.
+    const int mw = 255, mh = 257, width = 2, height = 2;
+    const int line = width + mw - 1, lines = height + mh - 1;
+    std::mt19937 random(28);
+    std::vector<uint16_t> src(static_cast<size_t>(line) * lines);
+    for (uint16_t& v : src) v = static_cast<uint16_t>(random());
+    std::vector<uint16_t> expected(width * height), actual(width * height);
+    mediankernels::referenceMedian(src.data(), line * 2, expected.data(), width * 2,
+                                   {width, height}, {mw, mh}, {0, 0});
+    for (Isa isa : usableIsas()) {
+        ASSERT_EQ(mediankernels::fastMedian(src.data(), line * 2, actual.data(), width * 2,
+                                            {width, height}, {mw, mh}, {0, 0}, isa,
+                                            Method::kSortedBlock),
+                  kMedianOk);
+        EXPECT_EQ(actual, expected) << mediankernels::isaName(isa);
+    }
+}
+
 TEST(FastMedianColumnHistogram, BytesMatchReferenceOnEveryInstructionSet) {
     std::mt19937 random(26);
     // Single-line and single-column windows, regions one wide, tall and wide masks.
