@@ -1,5 +1,9 @@
 #include <cstring>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 #include "column_histogram_median.h"
 #include "isa_kernels.h"
 
@@ -78,29 +82,54 @@ class Window {
     // How many of the 16 running sums below + bins[0..i] stay <= target,
     // which is the index of the bin holding rank target; `below` gains the
     // bins before it. Running sums by doubling shifts, the count by a bit
-    // count of the comparison mask: no branch depends on the data.
+    // count of the comparison mask: no branch depends on the data. Counts
+    // fit 16 bits (windows hold at most 65535 elements).
     static int countPrefixesUpTo(const uint16_t* bins, uint32_t target, uint32_t& below) {
-        Sixteen sums;
-        std::memcpy(&sums, bins, sizeof sums);
-        const Sixteen zero{};
-        sums += __builtin_shuffle(sums, zero,
-                                  Sixteen{16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14});
-        sums += __builtin_shuffle(sums, zero,
-                                  Sixteen{16, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13});
-        sums += __builtin_shuffle(sums, zero,
-                                  Sixteen{16, 16, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11});
-        sums += __builtin_shuffle(sums, zero,
-                                  Sixteen{16, 16, 16, 16, 16, 16, 16, 16, 0, 1, 2, 3, 4, 5, 6, 7});
-        // Counts fit 16 bits (windows hold at most 65535 elements).
-        sums += static_cast<uint16_t>(below);
-        const auto within = sums <= static_cast<uint16_t>(target);
-        uint64_t words[4];
-        std::memcpy(words, &within, sizeof words);
-        const int count = (__builtin_popcountll(words[0]) + __builtin_popcountll(words[1]) +
-                           __builtin_popcountll(words[2]) + __builtin_popcountll(words[3])) /
-                          16;
         uint16_t running[16];
-        std::memcpy(running, &sums, sizeof running);
+        int count;
+#if defined(__AVX2__)
+        __m256i sums = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(bins));
+        sums = _mm256_add_epi16(sums, _mm256_slli_si256(sums, 2));
+        sums = _mm256_add_epi16(sums, _mm256_slli_si256(sums, 4));
+        sums = _mm256_add_epi16(sums, _mm256_slli_si256(sums, 8));
+        // Each half now runs on its own; the upper one gains the lower's total.
+        __m256i lowTotal = _mm256_shufflehi_epi16(sums, 0xFF);
+        lowTotal = _mm256_unpackhi_epi64(lowTotal, lowTotal);
+        sums = _mm256_add_epi16(sums, _mm256_permute2x128_si256(lowTotal, lowTotal, 0x08));
+        sums = _mm256_add_epi16(sums, _mm256_set1_epi16(static_cast<short>(below)));
+        const __m256i limit = _mm256_set1_epi16(static_cast<short>(target));
+        const __m256i within = _mm256_cmpeq_epi16(_mm256_max_epu16(sums, limit), limit);
+        count = __builtin_popcount(static_cast<uint32_t>(_mm256_movemask_epi8(within))) / 2;
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(running), sums);
+#elif defined(__SSE2__)
+        __m128i low = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bins));
+        __m128i high = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bins + 8));
+        low = _mm_add_epi16(low, _mm_slli_si128(low, 2));
+        high = _mm_add_epi16(high, _mm_slli_si128(high, 2));
+        low = _mm_add_epi16(low, _mm_slli_si128(low, 4));
+        high = _mm_add_epi16(high, _mm_slli_si128(high, 4));
+        low = _mm_add_epi16(low, _mm_slli_si128(low, 8));
+        high = _mm_add_epi16(high, _mm_slli_si128(high, 8));
+        low = _mm_add_epi16(low, _mm_set1_epi16(static_cast<short>(below)));
+        high = _mm_add_epi16(high, _mm_set1_epi16(static_cast<short>(_mm_extract_epi16(low, 7))));
+        // Unsigned <= by signed compares after moving both sides by 0x8000.
+        const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000));
+        const __m128i limit = _mm_set1_epi16(static_cast<short>(target ^ 0x8000));
+        const auto above = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_cmpgt_epi16(_mm_xor_si128(low, bias), limit)) |
+            _mm_movemask_epi8(_mm_cmpgt_epi16(_mm_xor_si128(high, bias), limit)) << 16);
+        count = 16 - __builtin_popcount(above) / 2;
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(running), low);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(running + 8), high);
+#else
+        uint32_t sum = below;
+        count = 0;
+        for (int i = 0; i < 16; ++i) {
+            sum += bins[i];
+            running[i] = static_cast<uint16_t>(sum);
+            count += sum <= target;
+        }
+#endif
         below = count > 0 ? running[count - 1] : below;
         return count;
     }
