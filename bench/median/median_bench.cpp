@@ -1,19 +1,26 @@
 // Time per output pixel of the median kernels and of OpenCV's medianBlur on
-// the same noisy picture, single-threaded, for every element type and a range
-// of square windows. OpenCV filters the whole picture with replicated
-// borders, the kernels its valid region; counting output pixels makes the two
-// comparable. OpenCV accepts 16- and 32-bit data only for windows 3 and 5.
+// the same noisy picture, single-threaded, for every element type, square
+// windows and the rectangular and even ones. OpenCV filters the whole picture
+// with replicated borders, the kernels its valid region; counting output
+// pixels makes the two comparable. OpenCV accepts 16- and 32-bit data only for
+// windows 3 and 5, and only odd squares at all.
+//
+// Also timed: a copy of the picture (the memory floor), and whole plug-in
+// calls through the host stand-in next to the output allocation they include.
 
 #include <benchmark/benchmark.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <random>
 #include <vector>
 
+#include "hv/host.h"
 #include "mediankernels/median_kernels.h"
+#include "plugin.h"
 
 namespace {
 
@@ -26,24 +33,28 @@ struct Type<uint8_t> {
     static constexpr int cv = CV_8U;
     static constexpr auto kernel = ippiFilterMedian_8u_C1R;
     static constexpr double scale = 255.0;
+    static constexpr hvClassID classID = hv::classid::kUint8;
 };
 template <>
 struct Type<uint16_t> {
     static constexpr int cv = CV_16U;
     static constexpr auto kernel = ippiFilterMedian_16u_C1R;
     static constexpr double scale = 65535.0;
+    static constexpr hvClassID classID = hv::classid::kUint16;
 };
 template <>
 struct Type<int16_t> {
     static constexpr int cv = CV_16S;
     static constexpr auto kernel = ippiFilterMedian_16s_C1R;
     static constexpr double scale = 65535.0;
+    static constexpr hvClassID classID = hv::classid::kInt16;
 };
 template <>
 struct Type<float> {
     static constexpr int cv = CV_32F;
     static constexpr auto kernel = ippiFilterMedian_32f_C1R;
     static constexpr double scale = 1.0;
+    static constexpr hvClassID classID = hv::classid::kSingle;
 };
 
 // A smooth picture with salt-and-pepper and Gaussian noise, the filter's usual input.
@@ -64,17 +75,18 @@ cv::Mat picture() {
     return image;
 }
 
+// The window's first extent runs along the picture's lines (OpenCV rows).
 template <typename T>
 void ours(benchmark::State& state) {
-    const int k = static_cast<int>(state.range(0));
+    const int along = static_cast<int>(state.range(0)), across = static_cast<int>(state.range(1));
     const cv::Mat in = picture<T>();
-    // OpenCV rows are the kernel's lines.
-    const int width = kColumns - k + 1, height = kRows - k + 1;
+    const int width = kColumns - along + 1, height = kRows - across + 1;
     std::vector<T> out(static_cast<size_t>(width) * height);
-    const int a = (k - 1) / 2;
+    const int ax = (along - 1) / 2, ay = (across - 1) / 2;
     for (auto _ : state) {
-        Type<T>::kernel(in.ptr<T>(a) + a, static_cast<int>(in.step), out.data(),
-                        width * static_cast<int>(sizeof(T)), {width, height}, {k, k}, {a, a});
+        Type<T>::kernel(in.ptr<T>(ay) + ax, static_cast<int>(in.step), out.data(),
+                        width * static_cast<int>(sizeof(T)), {width, height}, {along, across},
+                        {ax, ay});
         benchmark::DoNotOptimize(out.data());
     }
     state.SetItemsProcessed(state.iterations() * width * height);
@@ -93,23 +105,95 @@ void opencv(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * kRows * kColumns);
 }
 
+// The memory floor: the picture copied to a buffer of its size.
+template <typename T>
+void copy(benchmark::State& state) {
+    const cv::Mat in = picture<T>();
+    std::vector<T> out(static_cast<size_t>(kRows) * kColumns);
+    for (auto _ : state) {
+        std::memcpy(out.data(), in.data, out.size() * sizeof(T));
+        benchmark::DoNotOptimize(out.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetItemsProcessed(state.iterations() * kRows * kColumns);
+}
+
+// A whole plug-in call as the host makes it: the host's arrays are
+// column-major, so a picture column is one of the kernel's lines.
+const hvhost::Plugin& plugin() {
+    static const hvhost::Plugin loaded(RANKWIN_PLUGIN);
+    return loaded;
+}
+
+template <typename T>
+hv::ArrayPtr hostPicture() {
+    const cv::Mat in = picture<T>();
+    const std::uint64_t dims[2] = {kColumns, kRows};
+    hv::ArrayPtr array = hv::createArray(Type<T>::classID, dims);
+    std::memcpy(array->getData(), in.data, sizeof(T) * kRows * kColumns);
+    return array;
+}
+
+template <typename T>
+void pluginCall(benchmark::State& state) {
+    const int k = static_cast<int>(state.range(0));
+    const hv::ArrayPtr image = hostPicture<T>();
+    const std::uint64_t windowDims[2] = {1, 2};
+    const hv::ArrayPtr window = hv::createArray(hv::classid::kDouble, windowDims);
+    static_cast<double*>(window->getData())[0] = k;
+    static_cast<double*>(window->getData())[1] = k;
+    const hvArray* inputs[2] = {image.get(), window.get()};
+    for (auto _ : state) {
+        auto outputs = hv::callExtension(plugin().entry(), 1, inputs);
+        benchmark::DoNotOptimize(outputs[0]->getData());
+    }
+    state.SetItemsProcessed(state.iterations() * (kRows - k + 1) * (kColumns - k + 1));
+}
+
+// What the plug-in call must include besides the kernel: the output array.
+template <typename T>
+void outputAllocation(benchmark::State& state) {
+    const int k = static_cast<int>(state.range(0));
+    const std::uint64_t dims[2] = {static_cast<std::uint64_t>(kColumns - k + 1),
+                                   static_cast<std::uint64_t>(kRows - k + 1)};
+    for (auto _ : state) {
+        hv::ArrayPtr out = hv::createArray(Type<T>::classID, dims);
+        benchmark::DoNotOptimize(out->getData());
+    }
+    state.SetItemsProcessed(state.iterations() * (kRows - k + 1) * (kColumns - k + 1));
+}
+
+constexpr int kSquares[] = {3, 5, 7, 9, 11, 15, 25, 31};
+// Rectangular and even windows, each next to the square of about its size.
+constexpr int kShapes[][2] = {{3, 7}, {7, 3}, {4, 4}, {2, 6}, {1, 9}, {9, 1}, {1, 25}, {25, 1}};
+constexpr int kPluginWindows[] = {3, 9, 25};
+
 void windows(benchmark::internal::Benchmark* b) {
-    for (int k : {3, 5, 7, 9, 11, 15, 25}) b->Arg(k);
+    for (int k : kSquares) b->Args({k, k});
+    for (const auto& shape : kShapes) b->Args({shape[0], shape[1]});
 }
 void opencvWindows(benchmark::internal::Benchmark* b, bool bytes) {
-    for (int k : {3, 5, 7, 9, 11, 15, 25}) {
+    for (int k : kSquares) {
         if (bytes || k <= 5) b->Arg(k);
     }
 }
+void pluginWindows(benchmark::internal::Benchmark* b) {
+    for (int k : kPluginWindows) b->Arg(k);
+}
 
-BENCHMARK(ours<uint8_t>)->Name("ours/8u")->Apply(windows);
-BENCHMARK(opencv<uint8_t>)->Name("opencv/8u")->Apply([](auto* b) { opencvWindows(b, true); });
-BENCHMARK(ours<uint16_t>)->Name("ours/16u")->Apply(windows);
-BENCHMARK(opencv<uint16_t>)->Name("opencv/16u")->Apply([](auto* b) { opencvWindows(b, false); });
-BENCHMARK(ours<int16_t>)->Name("ours/16s")->Apply(windows);
-BENCHMARK(opencv<int16_t>)->Name("opencv/16s")->Apply([](auto* b) { opencvWindows(b, false); });
-BENCHMARK(ours<float>)->Name("ours/32f")->Apply(windows);
-BENCHMARK(opencv<float>)->Name("opencv/32f")->Apply([](auto* b) { opencvWindows(b, false); });
+#define MK_BENCH_TYPE(T, name, bytes)                                                       \
+    BENCHMARK(ours<T>)->Name("ours/" name)->Apply(windows);                                 \
+    BENCHMARK(opencv<T>)->Name("opencv/" name)->Apply([](auto* b) {                         \
+        opencvWindows(b, bytes);                                                            \
+    });                                                                                     \
+    BENCHMARK(copy<T>)->Name("copy/" name);                                                 \
+    BENCHMARK(pluginCall<T>)->Name("plugin/" name)->Apply(pluginWindows);                   \
+    BENCHMARK(outputAllocation<T>)->Name("allocation/" name)->Apply(pluginWindows);
+MK_BENCH_TYPE(uint8_t, "8u", true)
+MK_BENCH_TYPE(uint16_t, "16u", false)
+MK_BENCH_TYPE(int16_t, "16s", false)
+MK_BENCH_TYPE(float, "32f", false)
+#undef MK_BENCH_TYPE
 
 }  // namespace
 

@@ -1,33 +1,66 @@
 #!/usr/bin/python3
-"""Joins median_bench's JSON and scipy_median.py's JSON into a Markdown table.
+"""Joins median_bench's JSON and scipy_median.py's JSON into Markdown tables.
 
-usage: report.py BENCH.json SCIPY.json
+usage: report.py BENCH.json [SCIPY.json]
 """
 import json
 import sys
 
+TYPES = ["8u", "16u", "16s", "32f"]
 
-def main():
-    bench = json.load(open(sys.argv[1]))
-    scipy = json.load(open(sys.argv[2])) if len(sys.argv) > 2 else {}
+
+def load(path):
     times = {}
-    for run in bench["benchmarks"]:
+    for run in json.load(open(path))["benchmarks"]:
         if run.get("run_type") == "aggregate" and run.get("aggregate_name") != "median":
             continue
-        who, kind, window = run["run_name"].split("/")[:3]
-        times[(who, kind, int(window))] = 1e9 / run["items_per_second"]
-    rows = ["| type | window | ours ns/px | OpenCV ns/px | SciPy ns/px | best peer ÷ ours |",
-            "|---|---|---:|---:|---:|---:|"]
-    for kind in ["8u", "16u", "16s", "32f"]:
-        for window in sorted({w for (who, k, w) in times if k == kind}):
-            ours = times[("ours", kind, window)]
-            cv = times.get(("opencv", kind, window))
-            sp = scipy.get(f"{kind}/{window}")
+        parts = run["run_name"].split("/")
+        times[tuple(parts[:2]) + tuple(int(p) for p in parts[2:])] = 1e9 / run["items_per_second"]
+    return times
+
+
+def cell(t):
+    return f"{t:.2f}" if t is not None else "n/a"
+
+
+def main():
+    times = load(sys.argv[1])
+    scipy = json.load(open(sys.argv[2])) if len(sys.argv) > 2 else {}
+    rows = ["| type | window | ours ns/px | OpenCV ns/px | SciPy ns/px | best peer ÷ ours | ours ÷ copy |",
+            "|---|---|---:|---:|---:|---:|---:|"]
+    for kind in TYPES:
+        windows = [key[2:] for key in times if key[:2] == ("ours", kind)]
+        # Squares first, then the other shapes in the order they were run.
+        windows = [w for w in windows if w[0] == w[1]] + [w for w in windows if w[0] != w[1]]
+        copy = times.get(("copy", kind))
+        for along, across in windows:
+            ours = times[("ours", kind, along, across)]
+            cv = times.get(("opencv", kind, along)) if along == across else None
+            sp = scipy.get(f"{kind}/{along}/{across}")
             peers = [t for t in (cv, sp) if t is not None]
-            cell = lambda t: f"{t:.2f}" if t is not None else "n/a"
             ratio = f"{min(peers) / ours:.1f}×" if peers else "n/a"
-            rows.append(f"| {kind} | {window}×{window} | {ours:.2f} | {cell(cv)} | {cell(sp)} | {ratio} |")
+            floor = f"{ours / copy:.0f}×" if copy else "n/a"
+            rows.append(f"| {kind} | {along}×{across} | {ours:.2f} | {cell(cv)} | {cell(sp)} "
+                        f"| {ratio} | {floor} |")
     print("\n".join(rows))
+
+    print()
+    print("| type | window | kernel ns/px | plug-in call ns/px | call − kernel | output allocation ns/px |")
+    print("|---|---|---:|---:|---:|---:|")
+    for kind in TYPES:
+        for key in sorted(k for k in times if k[:2] == ("plugin", kind)):
+            k = key[2]
+            kernel = times.get(("ours", kind, k, k))
+            call = times[key]
+            alloc = times.get(("allocation", kind, k))
+            diff = f"{call - kernel:+.2f}" if kernel is not None else "n/a"
+            print(f"| {kind} | {k}×{k} | {cell(kernel)} | {call:.2f} | {diff} | {cell(alloc)} |")
+
+    print()
+    print("| type | copy of the picture ns/px |")
+    print("|---|---:|")
+    for kind in TYPES:
+        print(f"| {kind} | {cell(times.get(('copy', kind)))} |")
 
 
 if __name__ == "__main__":
