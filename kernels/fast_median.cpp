@@ -95,22 +95,29 @@ void columnHistogramMedian(const MedianJob& job, Isa isa) {
 
 template <typename T>
 void sortedBlockMedian(const MedianJob& job, Isa isa) {
-    const int elements = blockRegionElements(job.maskWidth, job.maskHeight);
-    const auto n = static_cast<std::size_t>(elements);
-    std::vector<uint64_t> items(n), spare(n), bits(2 * static_cast<std::size_t>(bitWords(elements)));
+    const SortedBlockPlan plan = planSortedBlocks(job, sizeof(T));
+    const auto n = static_cast<std::size_t>(plan.regionElements);
+    std::vector<uint64_t> items(n), spare(n);
     std::vector<uint32_t> keys(n);
-    std::vector<uint16_t> ranks(n + kRankPadding);
-    sortedBlockKernel<T>(isa)(job, {items.data(), spare.data(), keys.data(), ranks.data(), bits.data()},
-                              elements);
+    std::vector<uint16_t> positionU(n + kPositionPadding), positionV(n + kPositionPadding);
+    std::vector<uint8_t> bins(n);
+    const auto lineSlots = static_cast<std::size_t>(plan.regionU()) * kColumnBins *
+                               sizeof(uint16_t) / sizeof(VectorSlot) + 1;
+    std::vector<VectorSlot> lines(lineSlots);
+    sortedBlockKernel<T>(isa)(job, plan,
+                              {items.data(), spare.data(), keys.data(), positionU.data(),
+                               positionV.data(), bins.data(),
+                               reinterpret_cast<uint16_t*>(lines.data())});
 }
 
 }  // namespace
 
 template <typename T>
-Method automaticMethod(int count) {
+Method automaticMethod(int maskWidth, int maskHeight) {
+    const int count = maskWidth * maskHeight;
     if (count <= networkLimit<T>()) return Method::kNetwork;
     if (sizeof(T) == 1 && count <= kMaxColumnHistogramCount) return Method::kColumnHistogram;
-    if (sizeof(T) > 1 && count < kMaxBlockElements) return Method::kSortedBlock;
+    if (sizeof(T) > 1 && sortedBlockFits(maskWidth, maskHeight)) return Method::kSortedBlock;
     return Method::kHistogram;
 }
 
@@ -133,13 +140,13 @@ MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dst
                         mask.width,
                         mask.height};
     const int count = mask.width * mask.height;
-    if (method == Method::kAuto) method = automaticMethod<T>(count);
+    if (method == Method::kAuto) method = automaticMethod<T>(mask.width, mask.height);
     if (method == Method::kNetwork && count <= kMaxNetworkCount) {
         networkMedian<T>(job, isa);
     } else if (method == Method::kColumnHistogram && sizeof(T) == 1 &&
                count <= kMaxColumnHistogramCount) {
         columnHistogramMedian(job, isa);
-    } else if (method == Method::kSortedBlock && count < kMaxBlockElements) {
+    } else if (method == Method::kSortedBlock && sortedBlockFits(mask.width, mask.height)) {
         sortedBlockMedian<T>(job, isa);
     } else {
         histogramMedian<T>(job);
@@ -150,7 +157,7 @@ MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dst
 #define MK_INSTANTIATE(T)                                                                        \
     template MedianKernelStatus fastMedian<T>(const T*, int32_t, T*, int32_t, MedianKernelSize,  \
                                               MedianKernelSize, MedianKernelPoint, Isa, Method); \
-    template Method automaticMethod<T>(int);
+    template Method automaticMethod<T>(int, int);
 MK_INSTANTIATE(uint8_t)
 MK_INSTANTIATE(uint16_t)
 MK_INSTANTIATE(int16_t)

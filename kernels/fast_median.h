@@ -13,7 +13,7 @@ enum class Method {
     kNetwork,          // selection network, up to kMaxNetworkCount elements
     kHistogram,        // running histogram
     kColumnHistogram,  // per-column histograms, bytes only (others: kHistogram)
-    kSortedBlock,      // sorted blocks, up to kMaxBlockElements - 1 elements (others: kHistogram)
+    kSortedBlock,      // sorted blocks, masks sortedBlockFits takes (others: kHistogram)
 };
 
 inline constexpr int kMaxNetworkCount = 1024;
@@ -23,8 +23,8 @@ MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dst
                               MedianKernelSize dstRoi, MedianKernelSize mask,
                               MedianKernelPoint anchor, Isa isa, Method method = Method::kAuto);
 
-// The method kAuto takes for a window of `count` elements.
+// The method kAuto takes for a mask of this size.
 template <typename T>
-Method automaticMethod(int count);
+Method automaticMethod(int maskWidth, int maskHeight);
 
 }  // namespace mediankernels

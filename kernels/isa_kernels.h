@@ -27,8 +27,8 @@ struct NetworkKernels {
 
 using ColumnHistogramKernel = void (*)(const MedianJob&, uint16_t* columns);
 template <typename T>
-using SortedBlockKernel = void (*)(const MedianJob&, const SortedBlockBuffers&,
-                                   int regionElements);
+using SortedBlockKernel = void (*)(const MedianJob&, const SortedBlockPlan&,
+                                   const SortedBlockBuffers&);
 
 // Whether this build holds `isa` and this processor runs it.
 bool isaUsable(Isa isa);
@@ -56,8 +56,8 @@ OrderedFloatKeys orderedFloatKeysKernel(Isa isa);
                               const RuntimeNetwork& network, void* scratch);       \
     void columnHistogramMedian8u(const MedianJob& job, uint16_t* columns);         \
     template <typename T>                                                          \
-    void sortedBlockMedian(const MedianJob& job, const SortedBlockBuffers& buffers, \
-                           int regionElements);                                    \
+    void sortedBlockMedian(const MedianJob& job, const SortedBlockPlan& plan,     \
+                           const SortedBlockBuffers& buffers);                     \
     void orderedFloatKeys(const unsigned char* floats, int count, int32_t* keys);  \
     }
 MK_DECLARE_ISA(scalar)

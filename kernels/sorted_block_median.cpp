@@ -4,16 +4,47 @@ namespace mediankernels {
 
 namespace {
 
-// A region whose sorted items, ranks and keys stay in the second-level cache.
+// A region whose sorted items, positions and keys stay in the second-level cache.
 constexpr int kBlockElements = 16384;
 
 }  // namespace
 
-int blockRegionElements(int maskWidth, int maskHeight) {
-    const int64_t count = int64_t{maskWidth} * maskHeight;
+bool sortedBlockFits(int maskWidth, int maskHeight) {
+    return maskWidth >= 3 && maskHeight >= 3 &&
+           int64_t{maskWidth} * maskHeight < kMaxBlockElements;
+}
+
+SortedBlockPlan planSortedBlocks(const MedianJob& job, std::ptrdiff_t elementSize) {
+    SortedBlockPlan p{};
+    // Slide along the extent whose lines are shorter.
+    if (job.maskHeight <= job.maskWidth) {
+        p.outU = job.width, p.outV = job.height, p.maskU = job.maskWidth, p.maskV = job.maskHeight;
+        p.srcU = elementSize, p.srcV = job.srcStep, p.dstU = elementSize, p.dstV = job.dstStep;
+    } else {
+        p.outU = job.height, p.outV = job.width, p.maskU = job.maskHeight, p.maskV = job.maskWidth;
+        p.srcU = job.srcStep, p.srcV = elementSize, p.dstU = job.dstStep, p.dstV = elementSize;
+    }
+    // About four windows' worth of elements or more, a power of two, so that
+    // a rank's bin is a shift.
+    const int64_t count = int64_t{p.maskU} * p.maskV;
     int64_t elements = kBlockElements;
     while (elements < 4 * count && elements < kMaxBlockElements) elements *= 2;
-    return static_cast<int>(elements);
+    p.regionElements = static_cast<int>(elements);
+    p.binShift = 0;
+    while ((int64_t{kBins} << p.binShift) < elements) ++p.binShift;
+
+    // Blocks about square, narrower along u only when the mask needs the room.
+    int64_t side = 1;
+    while (side * side * 4 <= elements) side *= 2;
+    const int64_t fullU = int64_t{p.outU} + p.maskU - 1, fullV = int64_t{p.outV} + p.maskV - 1;
+    int64_t ru = side > p.maskU ? side : p.maskU;
+    if (fullU < ru) ru = fullU;
+    if (ru * p.maskV > elements) ru = elements / p.maskV;
+    int64_t rv = elements / ru;
+    if (fullV < rv) rv = fullV;
+    p.blockU = static_cast<int>(ru) - p.maskU + 1;
+    p.blockV = static_cast<int>(rv) - p.maskV + 1;
+    return p;
 }
 
 }  // namespace mediankernels

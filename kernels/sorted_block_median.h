@@ -3,44 +3,59 @@
 // The block-sorting median for 16-bit and float data and large windows.
 //
 // The output is cut into blocks; each block's source region (the block grown
-// by the mask) is sorted once, and every element is replaced by its rank in
-// that order, a number below 65536. The window then slides over the block in
-// a snake, one line of elements in and one out per step, as a bit set of the
-// ranks it holds; the median is the set bit with exactly count / 2 set bits
-// below it, found by walking from the previous median a word at a time. The
-// cost per output is a few operations per element that enters or leaves,
-// plus the block's sort shared by all its outputs, and no longer depends on
+// by the mask) is sorted once, which gives every element its rank there, a
+// number below 65536, and every rank its element's position. Ranks fall into
+// kBins equal ranges ("bins"), and the bins are run through the byte median's
+// constant-time column histograms (column_histogram_window.h), which find the
+// bin holding the median. That bin has only 64 to 256 ranks; the window's
+// among them are told apart by their positions, 64 at a time with vector
+// compares. The cost per output does not grow with the window, nor depend on
 // how the values are spread.
 //
-// sorted_block_median_isa.cpp is compiled once per instruction set (bit
-// counts and bit selection gain most); isa_kernels.h declares its builds.
+// sorted_block_median_isa.cpp is compiled once per instruction set;
+// isa_kernels.h declares its builds.
 
 #include <cstddef>
 #include <cstdint>
+
+#include "column_histogram_median.h"
+#include "median_job.h"
 
 namespace mediankernels {
 
 // Most elements a block's region holds: ranks and positions are 16-bit.
 inline constexpr int kMaxBlockElements = 65536;
+// Rank ranges in a block: the byte histograms' bins.
+inline constexpr int kBins = 256;
+// Positions are read a whole group at a time, up to this many past the end.
+inline constexpr int kPositionPadding = 512;
 
-// Buffers for one run, sized for `regionElements` (see blockRegionElements).
-struct SortedBlockBuffers {
-    uint64_t* items;     // regionElements, sorted in place
-    uint64_t* spare;     // regionElements, the sort's other half
-    uint32_t* keyOfRank; // regionElements
-    uint16_t* rankAt;    // regionElements + kRankPadding
-    uint64_t* bits;      // 2 * bitWords(regionElements): two windows
+// How a job is cut into blocks, in slide coordinates: u runs along the slide,
+// v across it, and a step along u changes one line of maskV elements.
+struct SortedBlockPlan {
+    int outU, outV, maskU, maskV;
+    std::ptrdiff_t srcU, srcV, dstU, dstV;  // bytes per step
+    int regionElements;                     // most elements of a block's region
+    int blockU, blockV;                     // outputs of a full block
+    int binShift;                           // a rank's bin is rank >> binShift
+    int regionU() const { return blockU + maskU - 1; }
 };
 
-// Ranks are read a whole vector at a time, up to this many past the end.
-inline constexpr int kRankPadding = 64;
+// Whether the method takes this mask: both extents at least 3 (thinner
+// masks have cheaper methods) and fewer than kMaxBlockElements elements.
+bool sortedBlockFits(int maskWidth, int maskHeight);
 
-// Zero words on either side of the rank bits, for reads around the median.
-inline constexpr int kBitPadding = 8;
-constexpr int bitWords(int elements) { return elements / 64 + 1 + 2 * kBitPadding; }
+SortedBlockPlan planSortedBlocks(const MedianJob& job, std::ptrdiff_t elementSize);
 
-// Elements a block's region holds for this window: about kBlockElements
-// (cache-sized), more for windows so large that blocks would be tiny.
-int blockRegionElements(int maskWidth, int maskHeight);
+// Buffers for one run of a plan.
+struct SortedBlockBuffers {
+    uint64_t* items;      // regionElements, sorted in place
+    uint64_t* spare;      // regionElements, the sort's other half
+    uint32_t* keyOfRank;  // regionElements
+    uint16_t* positionU;  // regionElements + kPositionPadding
+    uint16_t* positionV;  // regionElements + kPositionPadding
+    uint8_t* binAt;       // regionElements, u-major
+    uint16_t* lines;      // regionU() * kColumnBins, 64-byte aligned
+};
 
 }  // namespace mediankernels

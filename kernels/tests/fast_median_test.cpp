@@ -132,12 +132,12 @@ TYPED_TEST(FastMedian, HistogramMatchesReferenceSlidingEitherWay) {
 TYPED_TEST(FastMedian, SortedBlocksMatchReferenceOnEveryInstructionSet) {
     std::mt19937 random(27);
     // Wide and tall masks (either slide), odd and even counts, regions of many
-    // blocks with partial ones at both edges, one-wide regions and lines, a
-    // mask large enough to need a bigger block.
-    const Shape shapes[] = {{40, 7, 9, 3},    {9, 30, 2, 11}, {1, 9, 6, 5},    {17, 19, 1, 1},
-                            {23, 5, 12, 12},  {3, 40, 1, 7},  {64, 2, 31, 4},  {5, 3, 26, 1},
-                            {300, 70, 3, 3},  {70, 300, 4, 2}, {257, 9, 15, 15}, {1, 1, 70, 70},
-                            {130, 140, 25, 25}};
+    // blocks with partial ones at both edges, one-wide regions and lines,
+    // masks large enough to need bigger blocks (and wider rank bins).
+    const Shape shapes[] = {{40, 7, 9, 3},    {9, 30, 3, 11},  {1, 9, 6, 5},    {17, 19, 3, 3},
+                            {23, 5, 12, 12},  {3, 40, 3, 7},   {64, 2, 31, 4},  {5, 3, 26, 3},
+                            {300, 70, 3, 3},  {70, 300, 4, 3}, {257, 9, 15, 15}, {1, 1, 70, 70},
+                            {130, 140, 25, 25}, {3, 150, 90, 90}, {200, 1, 3, 200}};
     for (Isa isa : usableIsas()) {
         for (const Shape& s : shapes) {
             expectSameAsReference<TypeParam>(s, isa, Method::kSortedBlock, random);
