@@ -6,12 +6,15 @@ namespace {
 
 // A region whose sorted items, positions and keys stay in the second-level cache.
 constexpr int kBlockElements = 16384;
+// Every line along the slide keeps a 576-byte histogram, and a block spans at
+// least the mask: longer masks (thin ones, then) take the running histogram.
+constexpr int kMaxBlockMaskExtent = 4096;
 
 }  // namespace
 
 bool sortedBlockFits(int maskWidth, int maskHeight) {
-    return maskWidth >= 3 && maskHeight >= 3 &&
-           int64_t{maskWidth} * maskHeight < kMaxBlockElements;
+    return int64_t{maskWidth} * maskHeight < kMaxBlockElements &&
+           (maskWidth > maskHeight ? maskWidth : maskHeight) <= kMaxBlockMaskExtent;
 }
 
 SortedBlockPlan planSortedBlocks(const MedianJob& job, std::ptrdiff_t elementSize) {
@@ -33,11 +36,12 @@ SortedBlockPlan planSortedBlocks(const MedianJob& job, std::ptrdiff_t elementSiz
     p.binShift = 0;
     while ((int64_t{kBins} << p.binShift) < elements) ++p.binShift;
 
-    // Blocks about square, narrower along u only when the mask needs the room.
+    // Blocks about square, longer along u when the mask is, so that a block
+    // has at least as many outputs along u as the mask is long.
     int64_t side = 1;
     while (side * side * 4 <= elements) side *= 2;
     const int64_t fullU = int64_t{p.outU} + p.maskU - 1, fullV = int64_t{p.outV} + p.maskV - 1;
-    int64_t ru = side > p.maskU ? side : p.maskU;
+    int64_t ru = side > 2 * p.maskU - 1 ? side : 2 * p.maskU - 1;
     if (fullU < ru) ru = fullU;
     if (ru * p.maskV > elements) ru = elements / p.maskV;
     int64_t rv = elements / ru;

@@ -41,8 +41,8 @@ struct SortedBlockPlan {
     int regionU() const { return blockU + maskU - 1; }
 };
 
-// Whether the method takes this mask: both extents at least 3 (thinner
-// masks have cheaper methods) and fewer than kMaxBlockElements elements.
+// Whether the method takes this mask: fewer than kMaxBlockElements elements
+// and neither extent beyond a few thousand.
 bool sortedBlockFits(int maskWidth, int maskHeight);
 
 SortedBlockPlan planSortedBlocks(const MedianJob& job, std::ptrdiff_t elementSize);

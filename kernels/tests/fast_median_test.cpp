@@ -137,7 +137,8 @@ TYPED_TEST(FastMedian, SortedBlocksMatchReferenceOnEveryInstructionSet) {
     const Shape shapes[] = {{40, 7, 9, 3},    {9, 30, 3, 11},  {1, 9, 6, 5},    {17, 19, 3, 3},
                             {23, 5, 12, 12},  {3, 40, 3, 7},   {64, 2, 31, 4},  {5, 3, 26, 3},
                             {300, 70, 3, 3},  {70, 300, 4, 3}, {257, 9, 15, 15}, {1, 1, 70, 70},
-                            {130, 140, 25, 25}, {3, 150, 90, 90}, {200, 1, 3, 200}};
+                            {130, 140, 25, 25}, {3, 150, 90, 90}, {200, 1, 3, 200},
+                            {5, 70, 1, 100},  {70, 5, 100, 1}, {9, 40, 2, 60},  {40, 9, 60, 2}};
     for (Isa isa : usableIsas()) {
         for (const Shape& s : shapes) {
             expectSameAsReference<TypeParam>(s, isa, Method::kSortedBlock, random);
