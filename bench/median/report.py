@@ -7,6 +7,8 @@ import json
 import sys
 
 TYPES = ["8u", "16u", "16s", "32f"]
+# The rectangular and even windows in median_bench's order (along, across).
+SHAPES = [(3, 7), (7, 3), (4, 4), (2, 6), (1, 9), (9, 1), (1, 25), (25, 1)]
 
 
 def load(path):
@@ -29,9 +31,9 @@ def main():
     rows = ["| type | window | ours ns/px | OpenCV ns/px | SciPy ns/px | best peer ÷ ours | ours ÷ copy |",
             "|---|---|---:|---:|---:|---:|---:|"]
     for kind in TYPES:
-        windows = [key[2:] for key in times if key[:2] == ("ours", kind)]
-        # Squares first, then the other shapes in the order they were run.
-        windows = [w for w in windows if w[0] == w[1]] + [w for w in windows if w[0] != w[1]]
+        windows = {key[2:] for key in times if key[:2] == ("ours", kind)}
+        # Squares by size, then the other shapes in a fixed order.
+        windows = sorted(w for w in windows if w[0] == w[1]) + [w for w in SHAPES if w in windows and w[0] != w[1]]
         copy = times.get(("copy", kind))
         for along, across in windows:
             ours = times[("ours", kind, along, across)]

@@ -8,7 +8,7 @@ out="$build/bench-results"
 mkdir -p "$out"
 # Repetitions in random order, so that a slow spell of a shared machine
 # falls on ours and the peers alike; the report takes each one's median.
-"$build/bin/median_bench" --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true \
+"$build/bin/median_bench" --benchmark_repetitions=9 --benchmark_enable_random_interleaving=true \
   --benchmark_min_time=0.2 --benchmark_report_aggregates_only=true \
   --benchmark_out="$out/median.json" --benchmark_out_format=json
 /usr/bin/python3 "$here/scipy_median.py" >"$out/scipy.json"
