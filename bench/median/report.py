@@ -47,7 +47,7 @@ def main():
     print("\n".join(rows))
 
     print()
-    print("| type | window | kernel ns/px | plug-in call ns/px | call − kernel | output allocation ns/px |")
+    print("| type | window | kernel ns/px | plug-in call ns/px | call − kernel | output created and written ns/px |")
     print("|---|---|---:|---:|---:|---:|")
     for kind in TYPES:
         for key in sorted(k for k in times if k[:2] == ("plugin", kind)):
