@@ -5,48 +5,18 @@
 #include <cstring>
 #include <vector>
 
+#include "ordered_key.h"
+
 namespace mediankernels {
 
 namespace {
 
 // Unsigned keys in the median order; `bucketBits` of them are histogrammed.
 template <typename T>
-struct BucketKey;
-
-template <>
-struct BucketKey<uint8_t> {
-    static constexpr int kKeyBits = 8, kBucketBits = 8;
-    static uint32_t key(uint8_t v) { return v; }
-    static uint8_t value(uint32_t key) { return static_cast<uint8_t>(key); }
-};
-template <>
-struct BucketKey<uint16_t> {
-    static constexpr int kKeyBits = 16, kBucketBits = 16;
-    static uint32_t key(uint16_t v) { return v; }
-    static uint16_t value(uint32_t key) { return static_cast<uint16_t>(key); }
-};
-template <>
-struct BucketKey<int16_t> {
-    static constexpr int kKeyBits = 16, kBucketBits = 16;
-    static uint32_t key(int16_t v) { return static_cast<uint16_t>(v) ^ 0x8000u; }
-    static int16_t value(uint32_t key) { return static_cast<int16_t>(key ^ 0x8000u); }
-};
-template <>
-struct BucketKey<float> {
-    static constexpr int kKeyBits = 32, kBucketBits = 16;
-    // Every NaN becomes the canonical quiet NaN (above +inf); -0 lands below +0.
-    static uint32_t key(float v) {
-        uint32_t bits;
-        std::memcpy(&bits, &v, sizeof bits);
-        if ((bits & 0x7FFFFFFFu) > 0x7F800000u) bits = 0x7FC00000u;
-        return bits & 0x80000000u ? ~bits : bits | 0x80000000u;
-    }
-    static float value(uint32_t key) {
-        const uint32_t bits = key & 0x80000000u ? key & 0x7FFFFFFFu : ~key;
-        float v;
-        std::memcpy(&v, &bits, sizeof v);
-        return v;
-    }
+struct BucketKey : OrderedKey<T> {
+    static constexpr int kKeyBits = OrderedKey<T>::kBits;
+    // Floats are bucketed by the upper 16 bits of their key.
+    static constexpr int kBucketBits = kKeyBits < 16 ? kKeyBits : 16;
 };
 
 // Histogram of bucket indices with totals for groups of 16 and of 256

@@ -11,49 +11,17 @@
 
 #include "column_histogram_window.h"
 #include "isa_kernels.h"
+#include "ordered_key.h"
 #include "sorted_block_median.h"
 
 namespace mediankernels::MK_ISA_NS {
 
 namespace {
 
-// Unsigned keys in the median order, and back.
+// Unsigned keys in the median order, and back, with their size in bytes.
 template <typename T>
-struct SortKey;
-template <>
-struct SortKey<uint8_t> {
-    static constexpr int kBytes = 1;
-    static uint32_t key(uint8_t v) { return v; }
-    static uint8_t value(uint32_t k) { return static_cast<uint8_t>(k); }
-};
-template <>
-struct SortKey<uint16_t> {
-    static constexpr int kBytes = 2;
-    static uint32_t key(uint16_t v) { return v; }
-    static uint16_t value(uint32_t k) { return static_cast<uint16_t>(k); }
-};
-template <>
-struct SortKey<int16_t> {
-    static constexpr int kBytes = 2;
-    static uint32_t key(int16_t v) { return static_cast<uint16_t>(v) ^ 0x8000u; }
-    static int16_t value(uint32_t k) { return static_cast<int16_t>(k ^ 0x8000u); }
-};
-template <>
-struct SortKey<float> {
-    static constexpr int kBytes = 4;
-    // Every NaN becomes the canonical quiet NaN, above +inf; -0 sorts below +0.
-    static uint32_t key(float v) {
-        uint32_t bits;
-        std::memcpy(&bits, &v, sizeof bits);
-        if ((bits & 0x7FFFFFFFu) > 0x7F800000u) bits = 0x7FC00000u;
-        return bits & 0x80000000u ? ~bits : bits | 0x80000000u;
-    }
-    static float value(uint32_t k) {
-        const uint32_t bits = k & 0x80000000u ? k & 0x7FFFFFFFu : ~k;
-        float v;
-        std::memcpy(&v, &bits, sizeof v);
-        return v;
-    }
+struct SortKey : OrderedKey<T> {
+    static constexpr int kBytes = OrderedKey<T>::kBits / 8;
 };
 
 // Position of set bit number `n` (from 0) of `word`, which has more than n.

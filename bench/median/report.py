@@ -27,7 +27,7 @@ def cell(t):
 
 def main():
     times = load(sys.argv[1])
-    fastest = load(sys.argv[1], "min")
+    fastest = load(sys.argv[1], "best")
     scipy = json.load(open(sys.argv[2])) if len(sys.argv) > 2 else {}
     rows = ["| type | window | ours ns/px | ours, fastest run | OpenCV ns/px | SciPy ns/px "
             "| best peer ÷ ours | ours ÷ copy |",
