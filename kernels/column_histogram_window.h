@@ -153,6 +153,45 @@ void count(uint16_t* column, uint8_t value, uint16_t delta) {
     column[256 + (value >> 4)] = static_cast<uint16_t>(column[256 + (value >> 4)] + delta);
 }
 
+// Bins laid out as columns (x) and lines (y): bin (x, y) at
+// bins[x * columnStep + y * lineStep].
+struct BinGrid {
+    const uint8_t* bins;
+    std::ptrdiff_t columnStep, lineStep;
+    uint8_t at(int x, int y) const { return bins[x * columnStep + y * lineStep]; }
+};
+
+// Places a maskColumns x maskLines window at each of outColumns x outLines
+// positions, line by line, and calls emit(x, y, window) at each. Every column
+// of the grid keeps the histogram of the maskLines bins under the current
+// line in `columns` (kColumnBins counts a column, for outColumns +
+// maskColumns - 1 columns).
+template <typename Emit>
+void slideColumnHistograms(const BinGrid& grid, int outColumns, int outLines, int maskColumns,
+                           int maskLines, uint16_t* columns, Emit emit) {
+    const int sourceColumns = outColumns + maskColumns - 1;
+    std::memset(columns, 0, sizeof(uint16_t) * kColumnBins * static_cast<std::size_t>(sourceColumns));
+    for (int y = 0; y < maskLines; ++y) {
+        for (int x = 0; x < sourceColumns; ++x) count(columns + x * kColumnBins, grid.at(x, y), 1);
+    }
+    Window window(columns, maskColumns);
+    for (int y = 0; y < outLines; ++y) {
+        if (y > 0) {
+            // The columns drop line y - 1 and take in line y + maskLines - 1.
+            for (int x = 0; x < sourceColumns; ++x) {
+                count(columns + x * kColumnBins, grid.at(x, y - 1), 0xFFFF);
+                count(columns + x * kColumnBins, grid.at(x, y - 1 + maskLines), 1);
+            }
+        }
+        window.start();
+        emit(0, y, window);
+        for (int x = 1; x < outColumns; ++x) {
+            window.step();
+            emit(x, y, window);
+        }
+    }
+}
+
 }  // namespace
 
 }  // namespace mediankernels::MK_ISA_NS

@@ -176,43 +176,27 @@ void medianOfBlock(const SortedBlockPlan& p, const unsigned char* src, unsigned 
     // The last bin's group reads past the last rank: no window holds u = 0xFFFF.
     for (int r = n; r < n + kPositionPadding; ++r) b.positionU[r] = b.positionV[r] = 0xFFFF;
 
-    // Each line's histogram of the bins of its maskV elements from v0 on.
-    std::memset(b.lines, 0, sizeof(uint16_t) * kColumnBins * static_cast<std::size_t>(ru));
-    for (int u = 0; u < ru; ++u) {
-        for (int v = 0; v < p.maskV; ++v) count(b.lines + u * kColumnBins, b.binAt[u * rv + v], 1);
-    }
+    // The bins of the region's lines along the slide are the columns the
+    // byte median's histograms slide over.
     const auto target = static_cast<uint32_t>(p.maskU * p.maskV / 2);
-    Window window(b.lines, p.maskU);
-    const auto median = [&](int u0, int v0) {
-        const Bounds bounds{static_cast<uint16_t>(u0), static_cast<uint16_t>(v0),
-                            static_cast<uint16_t>(p.maskU), static_cast<uint16_t>(p.maskV)};
-        const uint32_t first = uint32_t{window.median(target)} << p.binShift;
-        uint32_t need = target - window.belowMedianBin();
-        for (uint32_t group = first;; group += 64) {
-            const uint64_t in = inside64(b.positionU + group, b.positionV + group, bounds);
-            const auto count = static_cast<uint32_t>(__builtin_popcountll(in));
-            if (need < count) {
-                const T value = Key::value(b.keyOfRank[group + static_cast<uint32_t>(selectBit(in, need))]);
-                std::memcpy(dst + u0 * p.dstU + v0 * p.dstV, &value, sizeof(T));
-                return;
+    slideColumnHistograms(
+        {b.binAt, rv, 1}, bu, bv, p.maskU, p.maskV, b.lines, [&](int u0, int v0, Window& window) {
+            const Bounds bounds{static_cast<uint16_t>(u0), static_cast<uint16_t>(v0),
+                                static_cast<uint16_t>(p.maskU), static_cast<uint16_t>(p.maskV)};
+            const uint32_t first = uint32_t{window.median(target)} << p.binShift;
+            uint32_t need = target - window.belowMedianBin();
+            for (uint32_t group = first;; group += 64) {
+                const uint64_t in = inside64(b.positionU + group, b.positionV + group, bounds);
+                const auto members = static_cast<uint32_t>(__builtin_popcountll(in));
+                if (need < members) {
+                    const uint32_t rank = group + static_cast<uint32_t>(selectBit(in, need));
+                    const T value = Key::value(b.keyOfRank[rank]);
+                    std::memcpy(dst + u0 * p.dstU + v0 * p.dstV, &value, sizeof(T));
+                    return;
+                }
+                need -= members;
             }
-            need -= count;
-        }
-    };
-    for (int v0 = 0; v0 < bv; ++v0) {
-        if (v0 > 0) {
-            for (int u = 0; u < ru; ++u) {
-                count(b.lines + u * kColumnBins, b.binAt[u * rv + v0 - 1], 0xFFFF);
-                count(b.lines + u * kColumnBins, b.binAt[u * rv + v0 - 1 + p.maskV], 1);
-            }
-        }
-        window.start();
-        median(0, v0);
-        for (int u0 = 1; u0 < bu; ++u0) {
-            window.step();
-            median(u0, v0);
-        }
-    }
+        });
 }
 
 }  // namespace
