@@ -18,10 +18,7 @@ namespace {
 // grows with the window, theirs much less. Measured with bench/median: past
 // the compiled-in 9 x 9 network, bytes go to the column histograms and the
 // wider types to sorted blocks, each about constant in the window size there.
-template <typename T>
-constexpr int networkLimit() {
-    return 81;
-}
+constexpr int kNetworkLimit = 81;
 
 struct alignas(kMaxVectorBytes) VectorSlot {
     unsigned char bytes[kMaxVectorBytes];
@@ -115,7 +112,7 @@ void sortedBlockMedian(const MedianJob& job, Isa isa) {
 template <typename T>
 Method automaticMethod(int maskWidth, int maskHeight) {
     const int count = maskWidth * maskHeight;
-    if (count <= networkLimit<T>()) return Method::kNetwork;
+    if (count <= kNetworkLimit) return Method::kNetwork;
     if (sizeof(T) == 1 && count <= kMaxColumnHistogramCount) return Method::kColumnHistogram;
     if (sizeof(T) > 1 && sortedBlockFits(maskWidth, maskHeight)) return Method::kSortedBlock;
     return Method::kHistogram;
