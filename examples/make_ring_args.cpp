@@ -24,7 +24,8 @@ bool parseMakeRingArgs(const std::vector<std::string>& args, MakeRingOptions* op
             options->help = true;
             return true;
         }
-        if (opt != "--width" && opt != "--height" && opt != "--seed" && opt != "--out") {
+        if (opt != "--width" && opt != "--height" && opt != "--seed" && opt != "--out" &&
+            opt != "--drift") {
             *error = "unknown argument '" + opt + "'";
             return false;
         }
@@ -40,6 +41,8 @@ bool parseMakeRingArgs(const std::vector<std::string>& args, MakeRingOptions* op
             ok = parseNumber(value, &options->params.height);
         } else if (opt == "--seed") {
             ok = parseNumber(value, &options->params.seed);
+        } else if (opt == "--drift") {
+            ok = parseNumber(value, &options->params.drift);
         } else {
             ok = !value.empty();
             options->outDir = value;

@@ -14,8 +14,10 @@ struct MakeRingOptions {
 };
 
 inline constexpr const char* kMakeRingUsage =
-    "usage: make_ring [--width W] [--height H] [--seed S] [--out DIR]\n"
-    "Writes the tracer's input pair outx.tif and outx1.tif into DIR (default: .).\n";
+    "usage: make_ring [--width W] [--height H] [--seed S] [--drift ROWS] [--out DIR]\n"
+    "Writes the tracer's input pair outx.tif and outx1.tif into DIR (default: .).\n"
+    "--drift: the ridge leaves ROWS rows below where it enters (a spiral turn, not a\n"
+    "closed ring), so the tracer's search needs many iterations; default 0.\n";
 
 // Parses the arguments after the program name. Numbers must be plain decimal integers;
 // sizes are checked against the generator's limits.

@@ -17,10 +17,14 @@ constexpr double kMaxSlope = 0.8;
 }  // namespace
 
 RidgeShape::RidgeShape(const RingParams& p, SplitMix64& rng)
-    : period_(p.width - 4), centre_((p.height - 1) / 2.0) {
-    const double maxDeviation = centre_ - kBorderRows;
+    : period_(p.width - 4), centre_((p.height - 1) / 2.0), drift_(p.drift) {
+    // The drift moves the ridge by up to half of it (a little more in the columns outside
+    // 1..width-3) and adds drift / period to the slope.
+    const double driftRows = std::fabs(drift_) * (0.5 + 3.0 / period_);
+    const double maxDeviation = centre_ - kBorderRows - driftRows;
     // The slope is at most A * (w1 + 2 w2) * 2pi / period <= A * 4pi / period.
-    const double maxForSlope = kMaxSlope * period_ / (4.0 * std::numbers::pi);
+    const double driftSlope = std::fabs(drift_) / period_;
+    const double maxForSlope = std::max(0.0, kMaxSlope - driftSlope) * period_ / (4.0 * std::numbers::pi);
     const double total =
         std::max(0.0, std::min({p.amplitude * p.height, maxDeviation, maxForSlope}));
     const double w1 = 0.55 + 0.25 * rng.unit();
@@ -37,13 +41,15 @@ double RidgeShape::angle(int x) const {
 
 double RidgeShape::rowAt(int x) const {
     const double t = angle(x);
-    return centre_ + a1_ * std::sin(t + phi1_) + a2_ * std::sin(2.0 * t + phi2_);
+    const double ring = centre_ + a1_ * std::sin(t + phi1_) + a2_ * std::sin(2.0 * t + phi2_);
+    if (drift_ == 0.0) return ring;
+    return ring + drift_ * (static_cast<double>(x - 1) / period_ - 0.5);
 }
 
 double RidgeShape::slopeAt(int x) const {
     const double t = angle(x);
     const double dtdx = 2.0 * std::numbers::pi / period_;
-    return dtdx * (a1_ * std::cos(t + phi1_) + 2.0 * a2_ * std::cos(2.0 * t + phi2_));
+    return dtdx * (a1_ * std::cos(t + phi1_) + 2.0 * a2_ * std::cos(2.0 * t + phi2_)) + drift_ / period_;
 }
 
 }  // namespace ringgen

@@ -5,9 +5,9 @@
 
 namespace ringgen {
 
-// The ridge as a centre row plus two sine harmonics of the angle. The angle is taken
-// modulo the period before the sine, so column 1 and column 1 + period give
-// bit-identical rows, not merely close ones.
+// The ridge as a centre row plus two sine harmonics of the angle, plus an optional linear
+// drift. The angle is taken modulo the period before the sine, so without drift column 1
+// and column 1 + period give bit-identical rows, not merely close ones.
 class RidgeShape {
   public:
     // Draws the harmonic weights and phases from rng.
@@ -23,6 +23,7 @@ class RidgeShape {
     double centre_;
     double a1_, a2_;
     double phi1_, phi2_;
+    double drift_;
 };
 
 }  // namespace ringgen

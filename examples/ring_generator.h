@@ -39,6 +39,11 @@ struct RingParams {
     ValueRange supportHigh{90, 127};  // secondary red on the ridge line
     // Secondary red 0 everywhere: a pathological input with no support at all.
     bool zeroSupport = false;
+    // Rows by which the ridge leaves the exit column (width - 3) below the row where it
+    // crosses the entry column 1: a spiral turn instead of a closed ring. The cheapest
+    // path then does not close, and the tracer's search needs many iterations to find
+    // the best one that does. 0 (the default) gives a ring that closes exactly.
+    double drift = 0.0;
 };
 
 // Interleaved 8-bit RGB images, top row first, plus the ground truth.
@@ -54,8 +59,9 @@ struct RingImages {
 // or reversed, and non-positive or non-finite shape parameters.
 bool validateParams(const RingParams& p, std::string* error);
 
-// Ridge row for every column. Periodic with period width - 4, so the entry column 1
-// and the exit column width - 3 of the tracer share the same row exactly.
+// Ridge row for every column. Without drift it is periodic with period width - 4, so the
+// entry column 1 and the exit column width - 3 of the tracer share the same row exactly;
+// with drift the exit column's row lies `drift` rows below the entry column's.
 std::vector<double> ridgeCurve(const RingParams& p);
 
 bool generateRing(const RingParams& p, RingImages* out, std::string* error);

@@ -37,6 +37,10 @@ bool validateParams(const RingParams& p, std::string* error) {
     if (!std::isfinite(p.ridgeSigma) || p.ridgeSigma <= 0.0) {
         return fail(error, "ridge sigma must be a finite value > 0");
     }
+    // The ridge, drift included, must stay inside the rows the tracer's terminals reach.
+    if (!std::isfinite(p.drift) || std::fabs(p.drift) > (p.height - 16) / 2.0) {
+        return fail(error, "drift must be a finite number of rows of at most (height - 16) / 2");
+    }
     return rangeOk(p.background, "background", error) && rangeOk(p.ridge, "ridge", error) &&
            rangeOk(p.supportLow, "low support", error) &&
            rangeOk(p.supportHigh, "high support", error);

@@ -10,7 +10,17 @@
 // iterations, reporting nothing accepted. The bound lies far beyond any run that ends by
 // itself in practice, and evaluations are remembered per interval (an evaluation is a pure
 // function of the interval while the grid costs stay fixed), so a run costs at most one
-// shortest-path search per distinct interval.
+// shortest-path search per distinct interval, plus one to finish it if it was given up.
+//
+// Work saved without changing any result:
+//   - A child whose interval holds both the entry and the exit row of its parent's path
+//     gets the parent's path, record and statistics without a run: the child's costs are
+//     the parent's except for more blocked terminal edges, none of them on that path.
+//   - A wide child's run is given up once its path is known to cost more than its parent's
+//     plus 1 %; the child is queued under that lower bound and finished only when its exact
+//     evaluation is read: when it reaches the top of the queue, or when it is the low child
+//     whose statistics an acceptance test reads. The queue keeps the order of exact keys
+//     (least cost first, then first inserted), so every iteration takes the same node.
 #pragma once
 
 #include <cstdint>
@@ -37,8 +47,11 @@ struct searchResult {
     branchNode accepted;             // valid when searchOutcome is SEARCH_ACCEPTED
     int64_t iterations = 0;
     int64_t evaluations = 0;         // evaluateInterval calls the search made
-    int64_t shortestPathRuns = 0;    // of which needed a new shortest-path search
+    int64_t shortestPathRuns = 0;    // shortest-path runs made (given-up runs and restarts included)
     bool cutShort = false;           // ended by the iteration bound
+    int64_t nodesSettled = 0;        // by those runs and by the runs that worked out their potential
+    int64_t reusedPaths = 0;         // evaluations answered with the parent's path, no run
+    int64_t finishedLater = 0;       // evaluations given up at first and finished when read
 };
 
 // What the search is doing, for a progress display.

@@ -23,14 +23,48 @@ void pathEvaluator::gate(int32_t lo, int32_t hi) {
     }
 }
 
-evaluationStats pathEvaluator::evaluateInterval(int32_t lo, int32_t hi, branchNode& record) {
-    const ringgraph::lattice& G = grid_.G;
-    gate(lo, hi);
-    // Only the sink's path is ever read, and a settled node's path never changes, so the
-    // run may stop once the sink is settled.
-    engine_.run(G, grid_.cost, pred_, grid_.sinkTerminal);
-    ++runs_;
+void pathEvaluator::preparePotential() {
+    if (engine_.prepared_for(grid_.G, grid_.cost)) return;
+    engine_.prepare(grid_.G, grid_.cost);
+    potential_ += engine_.corridor_count();
+}
 
+bool pathEvaluator::openPathCost(int64_t& cost) {
+    preparePotential();
+    cost = engine_.source_distance();
+    return engine_.source_distance_known() || cost == ringgraph::goal_search::kUnreachable;
+}
+
+evaluationStats pathEvaluator::evaluateInterval(int32_t lo, int32_t hi, branchNode& record) {
+    evaluationStats stats;
+    int64_t cost = 0;
+    evaluateWithin(lo, hi, ringgraph::goal_search::kUncapped, record, stats, cost);
+    return stats;
+}
+
+bool pathEvaluator::evaluateWithin(int32_t lo, int32_t hi, int64_t cap, branchNode& record, evaluationStats& stats,
+                                   int64_t& cost) {
+    preparePotential();
+    gate(lo, hi);
+    if (engine_.source_distance() == ringgraph::goal_search::kUnreachable) {
+        if (pred_.size() != static_cast<size_t>(grid_.G.number_of_nodes())) pred_.init_for_overwrite(grid_.G);
+        pred_[grid_.sinkTerminal] = ringgraph::nil;  // nothing to walk
+        cost = 0;
+    } else {
+        // Only the sink's path is ever read, and a settled node's path never changes, so the
+        // run may stop once the sink is settled.
+        const bool found = engine_.run(grid_.G, grid_.cost, pred_, cap);
+        ++runs_;
+        settled_ += engine_.settled_count();
+        cost = engine_.distance();
+        if (!found) return false;
+    }
+    stats = walk(record);
+    return true;
+}
+
+evaluationStats pathEvaluator::walk(branchNode& record) {
+    const ringgraph::lattice& G = grid_.G;
     const int32_t W = grid_.width, H = grid_.height;
     uint32_t pathCost = 0, rowSum = 0;  // 32-bit sums that wrap
     int32_t n = 0;

@@ -1,12 +1,17 @@
 // Evaluating one interval [lo, hi] of admitted entry/exit rows: gate the terminal edges,
 // run one shortest-path search from the source terminal, walk the path back from the sink
 // terminal and measure it.
+//
+// The runs are goal-directed (graph/goal_search.h): a potential worked out once from the
+// grid costs (again whenever they change) steers every run towards the sink, and a run may
+// be given up once the path is known to cost more than a cap. The path found is exactly
+// the one a plain shortest-path run reports.
 #pragma once
 
 #include <cstdint>
 
 #include "branch_node.h"
-#include "graph/lattice_dijkstra.h"
+#include "graph/goal_search.h"
 #include "grid_graph.h"
 
 namespace ringtrace {
@@ -35,17 +40,36 @@ public:
     // can be queued but never accepted.
     evaluationStats evaluateInterval(int32_t lo, int32_t hi, branchNode& record);
 
+    // The same evaluation, given up once the path is known to cost more than `cap`. Returns
+    // true with `record` and `stats` filled as evaluateInterval fills them and `cost` the
+    // path's exact cost; returns false with `record` and `stats` untouched and `cost` a
+    // lower bound on the path's cost, above `cap`. (A record whose path cannot exist at all
+    // counts as found, at cost 0.)
+    bool evaluateWithin(int32_t lo, int32_t hi, int64_t cap, branchNode& record, evaluationStats& stats,
+                        int64_t& cost);
+
+    // Cost of the cheapest path with every terminal edge open, which is what an interval
+    // holding every row evaluates to: -1 when the sink cannot be reached; false when it is
+    // too large for the potential to have kept it exactly.
+    bool openPathCost(int64_t& cost);
+
     int64_t shortestPathRuns() const { return runs_; }
+    int64_t nodesSettled() const { return settled_; }       // by all the runs
+    int64_t potentialNodes() const { return potential_; }   // settled working out the potentials
 
 private:
     void gate(int32_t lo, int32_t hi);
+    void preparePotential();
+    evaluationStats walk(branchNode& record);
 
     pixelGrid& grid_;
     const uint32_t* primary_;
     const uint32_t* secondary_;
     ringgraph::node_array<edge>& pred_;
-    ringgraph::lattice_dijkstra engine_;
+    ringgraph::goal_search engine_;
     int64_t runs_ = 0;
+    int64_t settled_ = 0;
+    int64_t potential_ = 0;
 };
 
 }  // namespace ringtrace

@@ -59,6 +59,15 @@ public:
         free_.push_back(it.slot);
     }
 
+    // Gives an item a new priority; it keeps its place among equal priorities (the order of
+    // insertion), as if it had been inserted with this priority in the first place.
+    void change_prio(pq_item it, const P& prio) {
+        slot& s = slots_[static_cast<std::size_t>(it.slot)];
+        s.prio = prio;
+        siftDown(s.pos);
+        siftUp(slots_[static_cast<std::size_t>(it.slot)].pos);
+    }
+
     void clear() {
         heap_.clear();
         slots_.clear();

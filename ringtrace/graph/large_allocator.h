@@ -4,6 +4,11 @@
 // initialised, so resizing a vector of plain values writes nothing: pages the program
 // never touches are never faulted in, and an array whose zero state is what it needs
 // costs nothing to prepare.
+//
+// Sparse storage (the second template argument) is for arrays that a run touches only
+// here and there, such as the working arrays of a goal-directed search, which visit a
+// corridor of rows in every column: it is left in ordinary 4 KiB pages, so that only the
+// pages actually touched are faulted in and cleared, not the 2 MiB around each of them.
 #pragma once
 
 #include <sys/mman.h>
@@ -15,16 +20,20 @@
 
 namespace ringgraph {
 
-template <class T>
+template <class T, bool Sparse = false>
 class large_allocator {
 public:
     using value_type = T;
+    template <class U>
+    struct rebind {
+        using other = large_allocator<U, Sparse>;
+    };
     static constexpr std::size_t kMapThreshold = std::size_t{1} << 16;
     static constexpr std::size_t kHugeThreshold = std::size_t{1} << 21;
 
     large_allocator() = default;
     template <class U>
-    large_allocator(const large_allocator<U>&) noexcept {}  // NOLINT: rebinding
+    large_allocator(const large_allocator<U, Sparse>&) noexcept {}  // NOLINT: rebinding
 
     T* allocate(std::size_t n) {
         if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
@@ -36,11 +45,12 @@ public:
         }
         // Blocks of huge pages fault in 2 MiB at a time; smaller blocks are populated in one
         // call instead of one fault per 4 KiB page.
-        const bool huge = bytes >= kHugeThreshold;
-        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | (huge ? 0 : MAP_POPULATE),
-                       -1, 0);
+        const bool huge = !Sparse && bytes >= kHugeThreshold;
+        const int populate = Sparse || huge ? 0 : MAP_POPULATE;
+        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | populate, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
         if (huge) madvise(p, bytes, MADV_HUGEPAGE);
+        if (Sparse) madvise(p, bytes, MADV_NOHUGEPAGE);
         return static_cast<T*>(p);
     }
     void deallocate(T* p, std::size_t n) noexcept {
@@ -62,7 +72,7 @@ public:
     }
 
     template <class U>
-    bool operator==(const large_allocator<U>&) const noexcept {
+    bool operator==(const large_allocator<U, Sparse>&) const noexcept {
         return true;
     }
 };
@@ -70,5 +80,8 @@ public:
 // A vector for per-pixel data.
 template <class T>
 using large_vector = std::vector<T, large_allocator<T>>;
+// A vector for per-pixel data of which a run touches only parts.
+template <class T>
+using sparse_vector = std::vector<T, large_allocator<T, true>>;
 
 }  // namespace ringgraph

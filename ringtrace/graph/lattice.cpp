@@ -95,6 +95,7 @@ void lattice_costs::init(const lattice& L, int def) {
     def_ = def;
     materialised_ = false;
     zeroKnown_ = false;
+    gridVersion_ = nextVersion();
     grid_.clear();
     grid_.resize(static_cast<size_t>(gridCount_));  // left unwritten until written or asked for
     terminal_.assign(static_cast<size_t>(L.number_of_edges() - gridCount_), def);
@@ -125,6 +126,7 @@ void lattice_costs::set(edge e, int v) {
     }
     if (e.index < gridCount_) {
         assert(v >= 0 && v <= 0xffff);
+        gridVersion_ = nextVersion();
         materialise();
         grid_[static_cast<size_t>(e.index)] = static_cast<uint16_t>(v);
     } else {

@@ -12,6 +12,7 @@
 // (width-3, y)-to-sink interleaved per active row.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -108,6 +109,7 @@ public:
     uint16_t* grid_data() {
         materialise();
         zeroKnown_ = false;
+        gridVersion_ = nextVersion();
         return grid_.data();
     }
     const uint16_t* grid_data() const {
@@ -118,8 +120,13 @@ public:
     uint16_t* grid_data_for_overwrite() {
         materialised_ = true;
         zeroKnown_ = false;
+        gridVersion_ = nextVersion();
         return grid_.data();
     }
+    // Changes with every change of the grid-edge costs (every write, and every hand-out of
+    // writable storage), to a value no cost table has had before: what was worked out from
+    // the costs can tell when it is out of date.
+    uint64_t grid_version() const { return gridVersion_; }
     // Whether any edge costs 0 (worked out once after the costs last changed).
     bool has_zero() const;
     const int* terminal_data() const { return terminal_.data(); }
@@ -127,12 +134,17 @@ public:
 
 private:
     void materialise();
+    static uint64_t nextVersion() {
+        static std::atomic<uint64_t> last{0};
+        return ++last;
+    }
 
     int32_t gridCount_ = 0;
     int def_ = 0;
     bool materialised_ = false;
     mutable bool zeroKnown_ = false;
     mutable bool hasZero_ = false;
+    uint64_t gridVersion_ = 0;
     large_vector<uint16_t> grid_;
     std::vector<int> terminal_;
 };

@@ -37,7 +37,7 @@ public:
     template <class Graph>
     void init_for_overwrite(const Graph& G) {
         graph_ = &G;
-        values_ = large_vector<T>();
+        values_ = sparse_vector<T>();
         values_.resize(static_cast<std::size_t>(G.number_of_nodes()));
     }
     // Sets every entry back to the array's default without reallocating.
@@ -54,7 +54,7 @@ public:
 private:
     const void* graph_ = nullptr;
     T def_ = T();
-    large_vector<T> values_;
+    sparse_vector<T> values_;  // a search's predecessor array is written only where it goes
 };
 
 }  // namespace ringgraph

@@ -17,6 +17,7 @@ public:
     const P& prio(item it) const { return impl_.prio(it); }
     const I& inf(item it) const { return impl_.inf(it); }
     void del_item(item it) { impl_.del_item(it); }
+    void change_prio(item it, const P& prio) { impl_.change_prio(it, prio); }
     int size() const { return impl_.size(); }
     bool empty() const { return impl_.empty(); }
     void clear() { impl_.clear(); }

@@ -1,0 +1,272 @@
+#include "goal_search.h"
+
+#include <algorithm>
+#include <array>
+#include <functional>
+#include <queue>
+#include <utility>
+
+namespace ringgraph {
+
+namespace {
+constexpr int kHopBits = 27;
+// Corridor distances are kept in 32 bits.
+constexpr int64_t kMaxCorridor = (int64_t{1} << 31) - 2;
+constexpr int64_t kNoBound = INT64_MAX / 4;  // a column the source cannot reach
+}  // namespace
+
+void goal_search::newRun(size_t n) {
+    if (key_.size() != n) {
+        // Fresh storage reads as zero: every stamp starts out "not reached".
+        key_ = sparse_vector<uint64_t>();
+        stamp_ = sparse_vector<uint32_t>();
+        key_.resize(n);
+        stamp_.resize(n);
+        gen_ = 0;
+    }
+    if (gen_ >= 0x7ffffffeu) {
+        std::fill(stamp_.begin(), stamp_.end(), 0u);
+        gen_ = 0;
+    }
+    ++gen_;
+    heap_.clear();
+}
+
+// p per column: the least cost of reaching the column from the source, over a graph of
+// columns whose moves cost the cheapest grid edge making that move out of the column.
+void goal_search::columnBounds(const lattice& L, const lattice_costs& cost) {
+    const int32_t W = L.width(), rows = L.band_rows(), cols = L.band_columns();
+    columnBound_.assign(static_cast<size_t>(W) + 2, kNoBound);
+    // Cheapest move out of each band column by dx = -1, +1, +2 (dx = 0 stays in the column).
+    std::vector<std::array<int64_t, 3>> cheapest(static_cast<size_t>(W), {kNoBound, kNoBound, kNoBound});
+    const uint16_t* c = cols > 0 ? cost.grid_data() : nullptr;
+    for (int32_t x = 1; x <= cols; ++x) {
+        uint16_t left = 0xffff, right = 0xffff, jump = 0xffff;
+        const uint16_t* e = c + L.first_grid_edge(x, 3);
+        for (int32_t i = 0; i < rows; ++i, e += 9) {
+            right = std::min({right, e[2], e[3], e[4]});
+            left = std::min({left, e[5], e[6]});
+            jump = std::min({jump, e[7], e[8]});
+        }
+        cheapest[static_cast<size_t>(x)] = {left, right, jump};
+    }
+    if (rows > 0 && W > 1) {
+        // Column 1 is entered from the source by an edge of cost at least 1.
+        using item = std::pair<int64_t, int32_t>;
+        std::priority_queue<item, std::vector<item>, std::greater<>> q;
+        columnBound_[1] = 1;
+        q.emplace(1, 1);
+        while (!q.empty()) {
+            const auto [d, x] = q.top();
+            q.pop();
+            if (d != columnBound_[static_cast<size_t>(x)] || x < 1 || x > cols) continue;
+            const auto& m = cheapest[static_cast<size_t>(x)];
+            const std::pair<int32_t, int64_t> moves[3] = {{x - 1, m[0]}, {x + 1, m[1]}, {x + 2, m[2]}};
+            for (const auto& [t, w] : moves) {
+                if (w >= kNoBound || t < 0 || t >= W) continue;
+                if (d + w < columnBound_[static_cast<size_t>(t)]) {
+                    columnBound_[static_cast<size_t>(t)] = d + w;
+                    q.emplace(d + w, t);
+                }
+            }
+        }
+    }
+    columnBound_[static_cast<size_t>(W)] = 0;  // the source terminal
+    const int64_t exit = W >= 3 ? columnBound_[static_cast<size_t>(W - 3)] : kNoBound;
+    columnBound_[static_cast<size_t>(W) + 1] = exit >= kNoBound ? kNoBound : exit + 1;  // the sink terminal
+}
+
+void goal_search::backward(const lattice& L, const lattice_costs& cost) {
+    const auto n = static_cast<size_t>(L.number_of_nodes());
+    newRun(n);
+    const uint32_t reached = 2 * gen_, settled = 2 * gen_ + 1;
+    const int32_t W = L.width(), H = L.height(), rows = L.band_rows();
+    const int32_t src = L.source_terminal().index, sink = L.sink_terminal().index;
+    const uint16_t* gridCost = L.number_of_grid_edges() > 0 ? cost.grid_data() : nullptr;
+    uint64_t* key = key_.data();
+    uint32_t* stamp = stamp_.data();
+    uint32_t* inside = inside_.data();
+    const int64_t* p = columnBound_.data();
+
+    auto relax = [&](int32_t s, uint64_t k) {
+        const uint32_t st = stamp[s];
+        if (st < reached || (st == reached && k < key[s])) {
+            stamp[s] = reached;
+            key[s] = k;
+            heap_.push(k, s);
+        }
+    };
+
+    sourceKnown_ = false;
+    sourceDistance_ = kUnreachable;
+    int64_t R = kMaxCorridor;
+    corridorSettled_ = 0;
+    const int64_t pSink = p[W + 1];
+    if (pSink < kNoBound) {
+        stamp[sink] = reached;
+        key[sink] = static_cast<uint64_t>(pSink);
+        heap_.push(key[sink], sink);
+    }
+    int32_t offset[9];
+    for (int j = 0; j < 9; ++j) offset[j] = kLatticeOffsets[j].dx * H + kLatticeOffsets[j].dy;
+    while (!heap_.empty()) {
+        const radix_heap::entry top = heap_.pop();
+        const int32_t u = top.v;
+        if (stamp[u] != reached || key[u] != top.key) continue;
+        if (static_cast<int64_t>(top.key) > R) {
+            if (!sourceKnown_) sourceDistance_ = R;  // beyond what the corridor keeps
+            break;
+        }
+        stamp[u] = settled;
+        ++corridorSettled_;
+        int32_t x, y;
+        if (u == sink) {
+            x = W + 1;
+            y = -1;
+        } else if (u == src) {
+            x = W;
+            y = -1;
+        } else {
+            x = u / H;
+            y = u - x * H;
+        }
+        const int64_t d = static_cast<int64_t>(top.key) - p[x];
+        inside[u] = static_cast<uint32_t>(d + 1);
+        if (u == src) {
+            sourceKnown_ = true;
+            sourceDistance_ = d;
+            R = std::min(kMaxCorridor, d + d * (corridorPerMille_ - 1000) / 1000);
+            continue;
+        }
+        if (u == sink) {
+            const int64_t k = d + 1 + p[W - 3];
+            for (int32_t i = 0; i < rows; ++i) relax((W - 3) * H + 3 + i, static_cast<uint64_t>(k));
+            continue;
+        }
+        // In-edges: from the band pixels that step onto u, and from the source in column 1.
+        for (int j = 0; j < 9; ++j) {
+            const int32_t sx = x - kLatticeOffsets[j].dx, sy = y - kLatticeOffsets[j].dy;
+            if (sx < 1 || sx > W - 4 || sy < 3 || sy > H - 4) continue;
+            const int32_t s = u - offset[j];
+            if (stamp[s] == settled) continue;
+            relax(s, static_cast<uint64_t>(d + gridCost[L.first_grid_edge(sx, sy) + j] + p[sx]));
+        }
+        if (x == 1 && y >= 3 && y <= H - 4) relax(src, static_cast<uint64_t>(d + 1));
+    }
+
+    outside_.resize(columnBound_.size());
+    for (size_t i = 0; i < columnBound_.size(); ++i) outside_[i] = std::max<int64_t>(R - columnBound_[i], 0);
+}
+
+void goal_search::prepare(const lattice& L, const lattice_costs& cost) {
+    const auto n = static_cast<size_t>(L.number_of_nodes());
+    inside_ = sparse_vector<uint32_t>();  // fresh, all zero: nothing inside the corridor yet
+    inside_.resize(n);
+    columnBounds(L, cost);
+    backward(L, cost);
+    preparedFor_ = &cost;
+    preparedVersion_ = cost.grid_version();
+    preparedNodes_ = L.number_of_nodes();
+}
+
+int64_t goal_search::potential(const lattice& L, node v) const {
+    const uint32_t in = inside_[static_cast<size_t>(v.index)];
+    if (in != 0) return int64_t{in} - 1;
+    const int32_t W = L.width(), H = L.height();
+    if (v == L.source_terminal()) return outside_[static_cast<size_t>(W)];
+    if (v == L.sink_terminal()) return outside_[static_cast<size_t>(W) + 1];
+    return outside_[static_cast<size_t>(v.index / H)];
+}
+
+bool goal_search::run(const lattice& L, const lattice_costs& cost, node_array<edge>& pred, int64_t cap) {
+    const auto n = static_cast<size_t>(L.number_of_nodes());
+    newRun(n);
+    const uint32_t reached = 2 * gen_, settled = 2 * gen_ + 1;
+    settled_ = 0;
+    if (pred.size() != n) pred.init_for_overwrite(L);
+
+    const int32_t W = L.width(), H = L.height(), rows = L.band_rows();
+    const int32_t src = L.source_terminal().index, sink = L.sink_terminal().index;
+    const int32_t terminalBase = L.number_of_grid_edges();
+    const uint16_t* gridCost = terminalBase > 0 ? cost.grid_data() : nullptr;
+    const int* terminalCost = cost.terminal_data();
+    uint64_t* key = key_.data();
+    uint32_t* stamp = stamp_.data();
+    const uint32_t* inside = inside_.data();
+    const int64_t* outside = outside_.data();
+    edge* p = pred.data();
+    int32_t offset[9];
+    for (int j = 0; j < 9; ++j) offset[j] = kLatticeOffsets[j].dx * H + kLatticeOffsets[j].dy;
+
+    // `base` is the tail's (g << kHopBits) + its edge count + 1; `wh` is the edge's cost
+    // plus the head's potential.
+    auto relax = [&](uint64_t base, int32_t v, int32_t e, uint64_t wh) {
+        const uint64_t kv = base + (wh << kHopBits);
+        const uint32_t s = stamp[v];
+        if (s < reached) {
+            stamp[v] = reached;
+            key[v] = kv;
+            p[v] = edge{e};
+            heap_.push(kv, v);
+        } else if (kv < key[v]) {
+            key[v] = kv;
+            p[v] = edge{e};
+            heap_.push(kv, v);
+        } else if (kv == key[v] && e < p[v].index) {
+            p[v] = edge{e};
+        }
+    };
+    auto h = [&](int32_t v, int32_t column) -> uint64_t {
+        const uint32_t in = inside[v];
+        return in != 0 ? uint64_t{in} - 1 : static_cast<uint64_t>(outside[column]);
+    };
+
+    stamp[src] = reached;
+    key[src] = h(src, W) << kHopBits;
+    p[src] = nil;
+    heap_.push(key[src], src);
+    while (!heap_.empty()) {
+        const radix_heap::entry top = heap_.pop();
+        const int32_t u = top.v;
+        if (stamp[u] != reached || key[u] != top.key) continue;  // settled, or a stale entry
+        const auto f = static_cast<int64_t>(top.key >> kHopBits);
+        if (f > cap) {
+            distance_ = f;
+            return false;
+        }
+        stamp[u] = settled;
+        ++settled_;
+        if (u == sink) {
+            distance_ = f;
+            return true;
+        }
+        if (u == src) {
+            const uint64_t base = top.key - (h(src, W) << kHopBits) + 1;
+            for (int32_t i = 0; i < rows; ++i) {
+                const int32_t v = 1 * H + 3 + i;
+                if (stamp[v] == settled) continue;
+                relax(base, v, terminalBase + 2 * i, static_cast<uint64_t>(terminalCost[2 * i]) + h(v, 1));
+            }
+            continue;
+        }
+        const int32_t x = u / H, y = u - x * H;
+        if (y < 3 || y > H - 4) continue;
+        const uint64_t base = top.key - (h(u, x) << kHopBits) + 1;
+        if (x >= 1 && x <= W - 4) {
+            const int32_t e0 = L.first_grid_edge(x, y);
+            const uint16_t* c = gridCost + e0;
+            for (int j = 0; j < 9; ++j) {
+                const int32_t v = u + offset[j];
+                if (stamp[v] == settled) continue;
+                relax(base, v, e0 + j, uint64_t{c[j]} + h(v, x + kLatticeOffsets[j].dx));
+            }
+        } else if (x == W - 3) {
+            const int32_t t = 2 * (y - 3) + 1;
+            if (stamp[sink] != settled) relax(base, sink, terminalBase + t, static_cast<uint64_t>(terminalCost[t]));
+        }
+    }
+    distance_ = kUnreachable;
+    return false;
+}
+
+}  // namespace ringgraph

@@ -1,0 +1,103 @@
+// Goal-directed shortest paths from the source terminal of a lattice to its sink terminal,
+// for many runs over the same grid costs that differ only in their terminal-edge costs,
+// each terminal edge costing at least 1.
+//
+// The potential. h(u) is a lower bound on the distance from u to the sink under any such
+// terminal costs, consistent on every edge (h(u) <= cost(u, v) + h(v)). It comes from one
+// backward run over the reversed edges with every terminal edge at 1, kept to a corridor:
+//   - p(u), a lower bound on the distance from the source to u, is taken per column: the
+//     shortest path over a graph of columns whose edge c -> c + dx costs the least grid
+//     edge of that move out of column c (p(column 1) = 1, the least source edge);
+//   - the backward run is keyed d(u) + p(u) and stops once the least key passes
+//     R = the source's distance + 2 % of it;
+//   - h(u) = d(u) where the backward run settled u, max(R - p(u), 0) elsewhere.
+// Consistency holds whichever of an edge's ends the run settled, and every forward
+// distance is at least p, so nodes outside the corridor have g + h >= R.
+//
+// The forward run settles nodes in the order of (g + h, edge count). A consistent h keeps
+// every tight predecessor of a node ahead of the node, so the tie-break is the one of every
+// other shortest-path routine of the component: cheapest, then fewest edges, then each
+// node's earliest-created predecessor edge; the path to the sink is exactly theirs. A run
+// may be capped: it then stops as soon as the least g + h in its queue passes the cap,
+// which is a lower bound on the sink's distance.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "large_allocator.h"
+#include "lattice.h"
+#include "node_array.h"
+#include "radix_heap.h"
+
+namespace ringgraph {
+
+class goal_search {
+public:
+    static constexpr int64_t kUncapped = INT64_MAX;
+    static constexpr int64_t kUnreachable = -1;
+    // Largest image the key packing allows (edge counts must stay below 2^27).
+    static constexpr int64_t kMaxNodes = (int64_t{1} << 27) - 1;
+
+    // The corridor's margin over the source's distance, in thousandths.
+    void set_corridor(int64_t perMille) { corridorPerMille_ = perMille; }
+
+    // Works out the potential for the grid costs as they are now.
+    void prepare(const lattice& L, const lattice_costs& cost);
+    // Whether `prepare` saw these costs (the cost table counts its grid-cost changes).
+    bool prepared_for(const lattice& L, const lattice_costs& cost) const {
+        return preparedFor_ == &cost && preparedVersion_ == cost.grid_version() &&
+               preparedNodes_ == L.number_of_nodes();
+    }
+
+    // Distance from the source to the sink with every terminal edge at 1: kUnreachable when
+    // no path exists; at least `bound_for_source()` (and not known exactly) when it lies
+    // beyond the distances the potential keeps.
+    int64_t source_distance() const { return sourceDistance_; }
+    bool source_distance_known() const { return sourceKnown_; }
+
+    // Forward run from the source terminal. Returns true when the sink was settled: pred is
+    // then final along the sink's path (entries of nodes the run did not settle must not be
+    // read) and distance() is the sink's distance. Returns false when the run stopped at
+    // the cap: distance() is then a lower bound on the sink's distance, above `cap`. The
+    // sink must be reachable (source_distance() != kUnreachable).
+    bool run(const lattice& L, const lattice_costs& cost, node_array<edge>& pred, int64_t cap);
+    int64_t distance() const { return distance_; }
+
+    // h(v) for the prepared costs.
+    int64_t potential(const lattice& L, node v) const;
+
+    int64_t settled_count() const { return settled_; }          // by the last forward run
+    int64_t corridor_count() const { return corridorSettled_; }  // by the backward run
+
+private:
+    void newRun(size_t n);
+    void columnBounds(const lattice& L, const lattice_costs& cost);
+    void backward(const lattice& L, const lattice_costs& cost);
+
+    // Work storage shared by the backward and the forward runs; a generation stamp per node
+    // makes a new run free of any per-node reset.
+    sparse_vector<uint64_t> key_;
+    sparse_vector<uint32_t> stamp_;  // 2*gen: reached in this run, 2*gen+1: settled
+    uint32_t gen_ = 0;
+    radix_heap heap_;
+
+    // The potential: d(u) + 1 where the backward run settled u, 0 elsewhere (fresh pages
+    // read as zero, so only the corridor's pages are ever touched); per column (and, at
+    // width and width + 1, for the two terminals) p and max(R - p, 0).
+    sparse_vector<uint32_t> inside_;
+    std::vector<int64_t> columnBound_;
+    std::vector<int64_t> outside_;
+    int64_t sourceDistance_ = kUnreachable;
+    bool sourceKnown_ = false;
+    int64_t corridorPerMille_ = 1020;
+    const lattice_costs* preparedFor_ = nullptr;
+    uint64_t preparedVersion_ = 0;
+    int preparedNodes_ = -1;
+
+    int64_t distance_ = 0;
+    int64_t settled_ = 0;
+    int64_t corridorSettled_ = 0;
+};
+
+}  // namespace ringgraph
