@@ -272,6 +272,7 @@ searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
         if (passesAcceptance(currentNode.record(), LowChild)) {
             restorePredecessors(currentNode.record(), grid, pred);
             result.accepted = currentNode.record();
+            result.latest = LowChild.stats();
             return finish(SEARCH_ACCEPTED);
         }
         QNode.del_item(m);

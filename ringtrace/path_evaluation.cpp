@@ -29,6 +29,11 @@ void pathEvaluator::preparePotential() {
     potential_ += engine_.corridor_count();
 }
 
+void pathEvaluator::setCorridor(int64_t perMille) {
+    engine_.set_corridor(perMille);
+    engine_.forget();
+}
+
 bool pathEvaluator::openPathCost(int64_t& cost) {
     preparePotential();
     cost = engine_.source_distance();

@@ -53,6 +53,10 @@ public:
     // too large for the potential to have kept it exactly.
     bool openPathCost(int64_t& cost);
 
+    // Margin of the potential's corridor over the cheapest open path, in thousandths (1020:
+    // 2 %). Changes only how much each run settles, never a result.
+    void setCorridor(int64_t perMille);
+
     int64_t shortestPathRuns() const { return runs_; }
     int64_t nodesSettled() const { return settled_; }       // by all the runs
     int64_t potentialNodes() const { return potential_; }   // settled working out the potentials

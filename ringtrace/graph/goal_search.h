@@ -42,6 +42,8 @@ public:
     // The corridor's margin over the source's distance, in thousandths.
     void set_corridor(int64_t perMille) { corridorPerMille_ = perMille; }
 
+    // Drops the potential, so that the next prepared_for() is false.
+    void forget() { preparedFor_ = nullptr; }
     // Works out the potential for the grid costs as they are now.
     void prepare(const lattice& L, const lattice_costs& cost);
     // Whether `prepare` saw these costs (the cost table counts its grid-cost changes).

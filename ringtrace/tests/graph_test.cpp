@@ -223,3 +223,34 @@ TEST(PriorityQueue, IntegerKeysCompareExactly) {
     EXPECT_LT(integer(100000000), integer(std::numeric_limits<int>::max()));
     EXPECT_EQ(integer(5), integer(5));
 }
+
+TEST(PriorityQueue, ChangedPrioritiesKeepTheirPlaceAmongEquals) {
+    // Items filed under a lower key and later raised to their real key come out exactly
+    // where items inserted with the real key would: by key, then by insertion.
+    std::mt19937 rng(19);
+    for (int round = 0; round < 20; ++round) {
+        p_queue<integer, int> q;
+        std::vector<int> real;
+        std::vector<p_queue<integer, int>::item> items;
+        for (int i = 0; i < 200; ++i) {
+            real.push_back(static_cast<int>(rng() % 20));
+            const int filed = rng() % 3 == 0 ? real.back() - static_cast<int>(rng() % 5) : real.back();
+            items.push_back(q.insert(integer(filed), i));
+        }
+        std::vector<int> order(200);
+        for (int i = 0; i < 200; ++i) order[static_cast<size_t>(i)] = i;
+        std::stable_sort(order.begin(), order.end(),
+                         [&](int a, int b) { return real[static_cast<size_t>(a)] < real[static_cast<size_t>(b)]; });
+        for (const int expected : order) {
+            // Raise the least item to its real key until the least one is filed under it.
+            auto it = q.find_min();
+            while (q.prio(it).value() != real[static_cast<size_t>(q.inf(it))]) {
+                q.change_prio(it, integer(real[static_cast<size_t>(q.inf(it))]));
+                it = q.find_min();
+            }
+            ASSERT_EQ(q.inf(it), expected) << "round " << round;
+            q.del_item(it);
+        }
+        EXPECT_EQ(q.size(), 0);
+    }
+}

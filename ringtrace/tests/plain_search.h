@@ -23,7 +23,10 @@ struct plainNode {
 struct plainOutcome {
     bool ended = false;
     int searchOutcome = 0;
-    int lo = 0, hi = 0, pathCost = 0;
+    int64_t iterations = 0;
+    int lo = 0, hi = 0, pathCost = 0, rowSum = 0;
+    bool closed = false;
+    float dispersion = 0, secondaryMean = 0;  // the latest evaluation's, when accepted
     ringgraph::node_array<edge> pred;
 };
 
@@ -92,6 +95,7 @@ inline plainOutcome plainSearch(const pixelGrid& program, const uint32_t* primar
     current.rowSum = 100000;
     QNode.insert(integer(1000000), current);
     for (int64_t it = 0; it < limit; ++it) {
+        out.iterations = it + 1;
         const int mid = current.lo + (current.hi - current.lo) / 2;
         plainNode high;
         high.lo = mid;
@@ -114,6 +118,10 @@ inline plainOutcome plainSearch(const pixelGrid& program, const uint32_t* primar
             out.lo = current.lo;
             out.hi = current.hi;
             out.pathCost = current.pathCost;
+            out.rowSum = current.rowSum;
+            out.closed = current.closed;
+            out.dispersion = dispersion;
+            out.secondaryMean = secondaryMean;
             out.pred = current.predecessors;
             return out;
         }

@@ -1,0 +1,203 @@
+// The goal-directed search against brute force on random grids: its potential is a
+// consistent lower bound, its paths are the tie-broken shortest paths (capped or not), and
+// a parent's path answers every sub-interval that holds its ends.
+#include <gtest/gtest.h>
+
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "graph/goal_search.h"
+#include "path_evaluation.h"
+#include "test_images.h"
+
+using namespace ringtrace;
+using namespace ringtrace::testing;
+
+namespace {
+
+constexpr int64_t kFar = std::numeric_limits<int64_t>::max() / 4;
+
+// Random costs: small ranges make many equal paths, zeros make zero-cost cycles.
+void randomCosts(std::mt19937& rng, pixelGrid& g, int round) {
+    const int range = round % 4 == 0 ? 2 : round % 4 == 1 ? 4 : round % 4 == 2 ? 40 : 2002;
+    const int least = round % 3 == 0 ? 1 : 0;
+    for (edge e = g.G.first_edge(); e != g.G.stop_edge(); e = g.G.next_edge(e)) {
+        if (e.index < g.G.number_of_grid_edges()) g.cost[e] = least + static_cast<int>(rng() % static_cast<unsigned>(range));
+    }
+}
+
+void gate(pixelGrid& g, int lo, int hi) {
+    auto price = [&](int y) { return (y > hi || y < lo) ? BLOCKED_COST : 1; };
+    for (int32_t t = 0; t < g.G.band_rows(); ++t) {
+        const int32_t base = g.G.number_of_grid_edges();
+        g.cost[edge{base + 2 * t}] = price(3 + t);
+        g.cost[edge{base + 2 * t + 1}] = price(3 + t);
+    }
+}
+
+// The tie rule by its definition: least (cost, edge count), predecessor the earliest edge
+// that ends such a path. Bellman-Ford on the pair, then the tight edges.
+struct bruteTree {
+    std::vector<int64_t> dist;
+    std::vector<int64_t> hops;
+    std::vector<int32_t> pred;  // edge index, -1 for none
+};
+bruteTree bruteForce(const pixelGrid& g) {
+    const auto n = static_cast<size_t>(g.G.number_of_nodes());
+    bruteTree t{std::vector<int64_t>(n, kFar), std::vector<int64_t>(n, kFar), std::vector<int32_t>(n, -1)};
+    const auto s = static_cast<size_t>(g.sourceTerminal.index);
+    t.dist[s] = 0;
+    t.hops[s] = 0;
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (edge e = g.G.first_edge(); e != g.G.stop_edge(); e = g.G.next_edge(e)) {
+            const auto u = static_cast<size_t>(g.G.source(e).index), v = static_cast<size_t>(g.G.target(e).index);
+            if (t.dist[u] == kFar) continue;
+            const int64_t d = t.dist[u] + g.cost[e], h = t.hops[u] + 1;
+            if (d < t.dist[v] || (d == t.dist[v] && h < t.hops[v])) {
+                t.dist[v] = d;
+                t.hops[v] = h;
+                changed = true;
+            }
+        }
+    }
+    for (edge e = g.G.first_edge(); e != g.G.stop_edge(); e = g.G.next_edge(e)) {
+        const auto u = static_cast<size_t>(g.G.source(e).index), v = static_cast<size_t>(g.G.target(e).index);
+        if (t.dist[u] == kFar || t.dist[u] + g.cost[e] != t.dist[v] || t.hops[u] + 1 != t.hops[v]) continue;
+        if (t.pred[v] < 0 || e.index < t.pred[v]) t.pred[v] = e.index;
+    }
+    return t;
+}
+
+// Distances to the sink with every terminal edge at 1.
+std::vector<int64_t> distancesToSink(pixelGrid& g) {
+    gate(g, 0, g.height);
+    const auto n = static_cast<size_t>(g.G.number_of_nodes());
+    std::vector<int64_t> d(n, kFar);
+    d[static_cast<size_t>(g.sinkTerminal.index)] = 0;
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (edge e = g.G.first_edge(); e != g.G.stop_edge(); e = g.G.next_edge(e)) {
+            const auto u = static_cast<size_t>(g.G.source(e).index), v = static_cast<size_t>(g.G.target(e).index);
+            if (d[v] != kFar && d[v] + g.cost[e] < d[u]) {
+                d[u] = d[v] + g.cost[e];
+                changed = true;
+            }
+        }
+    }
+    return d;
+}
+
+// The sink's path as edge indices, walking back.
+std::vector<int32_t> sinkPath(const pixelGrid& g, const std::vector<int32_t>& pred) {
+    std::vector<int32_t> path;
+    for (node v = g.sinkTerminal; pred[static_cast<size_t>(v.index)] >= 0;) {
+        const edge e{pred[static_cast<size_t>(v.index)]};
+        path.push_back(e.index);
+        v = g.G.source(e);
+    }
+    return path;
+}
+std::vector<int32_t> sinkPath(const pixelGrid& g, const ringgraph::node_array<edge>& pred) {
+    std::vector<int32_t> path;
+    for (node v = g.sinkTerminal; pred[v] != ringgraph::nil; v = g.G.source(pred[v])) path.push_back(pred[v].index);
+    return path;
+}
+
+int randomSize(std::mt19937& rng, int least, int spread) { return least + static_cast<int>(rng() % static_cast<unsigned>(spread)); }
+
+}  // namespace
+
+TEST(GoalSearch, PotentialIsAConsistentLowerBoundForEveryCorridor) {
+    std::mt19937 rng(2024);
+    for (int round = 0; round < 60; ++round) {
+        pixelGrid g;
+        buildGrid(g, randomSize(rng, 4, 18), randomSize(rng, 7, 18));
+        randomCosts(rng, g, round);
+        const std::vector<int64_t> toSink = distancesToSink(g);
+        ringgraph::goal_search engine;
+        // From a corridor of exactly the source's distance to one that keeps everything.
+        engine.set_corridor(std::vector<int64_t>{1000, 1001, 1020, 1300, 100000}[static_cast<size_t>(round % 5)]);
+        engine.prepare(g.G, g.cost);
+        const int64_t D = toSink[static_cast<size_t>(g.sourceTerminal.index)];
+        ASSERT_EQ(engine.source_distance(), D == kFar ? ringgraph::goal_search::kUnreachable : D) << "round " << round;
+        EXPECT_EQ(engine.potential(g.G, g.sinkTerminal), 0);
+        for (node v = g.G.first_node(); v != g.G.stop_node(); v = g.G.next_node(v)) {
+            if (toSink[static_cast<size_t>(v.index)] != kFar) {
+                ASSERT_LE(engine.potential(g.G, v), toSink[static_cast<size_t>(v.index)]) << "round " << round;
+            }
+        }
+        // Consistent on every edge with the least terminal costs, so with any gating.
+        for (edge e = g.G.first_edge(); e != g.G.stop_edge(); e = g.G.next_edge(e)) {
+            ASSERT_LE(engine.potential(g.G, g.G.source(e)), g.cost[e] + engine.potential(g.G, g.G.target(e)))
+                << "round " << round << " edge " << e.index;
+        }
+    }
+}
+
+TEST(GoalSearch, RunsFollowTheTieRuleAndCapsAreLowerBounds) {
+    std::mt19937 rng(99);
+    int capped = 0, exactAtCap = 0;
+    for (int round = 0; round < 80; ++round) {
+        pixelGrid g;
+        buildGrid(g, randomSize(rng, 5, 16), randomSize(rng, 7, 16));
+        randomCosts(rng, g, round);
+        ringgraph::goal_search engine;
+        engine.set_corridor(round % 2 == 0 ? 1000 : 1020);
+        engine.prepare(g.G, g.cost);
+        if (engine.source_distance() == ringgraph::goal_search::kUnreachable) continue;
+        ringgraph::node_array<edge> pred(g.G, ringgraph::nil);
+        for (int k = 0; k < 4; ++k) {
+            const int lo = randomSize(rng, 0, g.height), hi = lo + randomSize(rng, 0, 6);
+            gate(g, lo, hi);
+            const bruteTree t = bruteForce(g);
+            const int64_t exact = t.dist[static_cast<size_t>(g.sinkTerminal.index)];
+            ASSERT_TRUE(engine.run(g.G, g.cost, pred, ringgraph::goal_search::kUncapped));
+            ASSERT_EQ(engine.distance(), exact) << "round " << round;
+            ASSERT_EQ(sinkPath(g, pred), sinkPath(g, t.pred)) << "round " << round;
+
+            // A cap at the exact cost still finds the path (the run stops only past the cap).
+            ASSERT_TRUE(engine.run(g.G, g.cost, pred, exact));
+            EXPECT_EQ(sinkPath(g, pred), sinkPath(g, t.pred));
+            ++exactAtCap;
+            const int64_t cap = exact - 1 - static_cast<int64_t>(rng() % static_cast<unsigned>(exact));
+            if (cap >= 0) {
+                ASSERT_FALSE(engine.run(g.G, g.cost, pred, cap));
+                EXPECT_GT(engine.distance(), cap);
+                EXPECT_LE(engine.distance(), exact);
+                ++capped;
+            }
+        }
+    }
+    EXPECT_GT(capped, 100);
+    EXPECT_GT(exactAtCap, 100);
+}
+
+TEST(GoalSearch, AParentsPathAnswersEverySubIntervalHoldingItsEnds) {
+    std::mt19937 rng(5150);
+    int reusable = 0;
+    for (int round = 0; round < 50; ++round) {
+        pixelGrid g;
+        buildGrid(g, randomSize(rng, 5, 14), randomSize(rng, 9, 16));
+        randomCosts(rng, g, round);
+        const int lo = randomSize(rng, 1, 4), hi = g.height - randomSize(rng, 1, 4);
+        gate(g, lo, hi);
+        const bruteTree parent = bruteForce(g);
+        const std::vector<int32_t> path = sinkPath(g, parent.pred);
+        if (path.size() < 2) continue;
+        const int exitRow = g.rowOf(g.G.source(edge{path.front()}).index);
+        const int entryRow = g.rowOf(g.G.target(edge{path.back()}).index);
+        for (int a = lo; a <= std::min(entryRow, exitRow); ++a) {
+            for (int b = std::max(entryRow, exitRow); b <= hi; ++b) {
+                gate(g, a, b);
+                const bruteTree child = bruteForce(g);
+                ASSERT_EQ(sinkPath(g, child.pred), path) << "round " << round << " [" << a << ", " << b << "]";
+                ASSERT_EQ(child.dist[static_cast<size_t>(g.sinkTerminal.index)],
+                          parent.dist[static_cast<size_t>(g.sinkTerminal.index)]);
+                ++reusable;
+            }
+        }
+    }
+    EXPECT_GT(reusable, 200);
+}
