@@ -28,7 +28,7 @@ package: build
 # Benchmarks against the peers; their libraries are installed only here.
 BENCH_BUILD ?= build-bench
 bench: deps
-	@bash scripts/deps.sh libopencv-dev libbenchmark-dev python3-scipy
+	@bash scripts/deps.sh libopencv-dev libbenchmark-dev python3-scipy libboost-graph-dev
 	cmake -S . -B $(BENCH_BUILD) -DCMAKE_BUILD_TYPE=Release -DRT_BENCH=ON -DRT_BUILD_TESTS=OFF $(CMAKE_FLAGS) >/dev/null
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@bash bench/median/run.sh $(BENCH_BUILD)

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <vector>
 
 #include "contour_search.h"
 #include "explicit_grid.h"
@@ -14,12 +15,6 @@
 
 namespace ringtrace::testing {
 
-struct plainNode {
-    ringgraph::node_array<edge> predecessors;
-    bool closed = false;
-    int pathCost = 0, rowSum = 0, lo = 0, hi = 0;
-};
-
 struct plainOutcome {
     bool ended = false;
     int searchOutcome = 0;
@@ -27,50 +22,51 @@ struct plainOutcome {
     int lo = 0, hi = 0, pathCost = 0, rowSum = 0;
     bool closed = false;
     float dispersion = 0, secondaryMean = 0;  // the latest evaluation's, when accepted
-    ringgraph::node_array<edge> pred;
+    ringgraph::node_array<edge> pred;         // over the program's graph
 };
 
-// The search exactly as the algorithm reads, on the explicitly built graph, with a full
-// shortest-path run and a full predecessor copy per evaluation and nothing remembered.
-// Returns ended = false when it has not ended within `limit` iterations.
-inline plainOutcome plainSearch(const pixelGrid& program, const uint32_t* primary, const uint32_t* secondary,
-                                int64_t limit) {
+// The search exactly as the algorithm reads: every evaluation one full shortest-path run
+// from scratch (`shortestPath(lo, hi)` returns the path's edges walking back from the sink,
+// edge ids as the program's graph numbers them), a full copy of its result per record,
+// nothing remembered. Returns ended = false when it has not ended within `limit`
+// iterations.
+template <class ShortestPath>
+plainOutcome plainSearchWith(const pixelGrid& program, const uint32_t* primary, const uint32_t* secondary,
+                             int64_t limit, ShortestPath shortestPath) {
     using ringgraph::integer;
-    explicitGrid g(program.width, program.height);
-    g.copyCosts(program);
-    const ringgraph::graph& G = g.G;
+    struct plainNode {
+        std::vector<edge> predecessors;
+        bool closed = false;
+        int pathCost = 0, rowSum = 0, lo = 0, hi = 0;
+    };
+    const ringgraph::lattice& G = program.G;
     auto rowOf = [&](int id) { return id % program.height; };
     auto isTerminal = [&](int id) { return id >= program.width * program.height; };
     plainOutcome out;
-    ringgraph::node_array<int> dist(G, 0);
-    ringgraph::node_array<edge> pred(G, ringgraph::nil);
     float dispersion = 0, secondaryMean = 0;
     auto evaluate = [&](plainNode& r) {
-        for (edge e = G.first_out_edge(g.sourceTerminal); e != G.stop_out_edge(); e = G.next_out_edge(e)) {
-            const int y = rowOf(g.A[G.target(e)]);
-            g.cost[e] = (y > r.hi || y < r.lo) ? BLOCKED_COST : 1;
-        }
-        for (edge e = G.first_in_edge(g.sinkTerminal); e != G.stop_out_edge(); e = G.next_in_edge(e)) {
-            const int y = rowOf(g.A[G.source(e)]);
-            g.cost[e] = (y > r.hi || y < r.lo) ? BLOCKED_COST : 1;
-        }
-        ringgraph::DIJKSTRA(G, g.sourceTerminal, g.cost, dist, pred);
+        r.predecessors = shortestPath(r.lo, r.hi);
+        auto price = [&](edge e) {
+            if (e.index < G.number_of_grid_edges()) return program.cost[e];
+            const int y = rowOf(G.source(e) == G.source_terminal() ? G.target(e).index : G.source(e).index);
+            return (y > r.hi || y < r.lo) ? BLOCKED_COST : 1;
+        };
         uint32_t cost = 0, rows = 0;
         int n = 0, entry = -1, exit = -1;
         float mean = 0, q = 0, smean = 0;
-        for (node v = g.sinkTerminal; pred[v] != ringgraph::nil;) {
-            const edge e = pred[v];
+        node v = G.sink_terminal();
+        for (const edge e : r.predecessors) {
             v = G.opposite(e, v);
             ++n;
-            cost += static_cast<uint32_t>(g.cost[e]);
-            const int id = g.A[v];
+            cost += static_cast<uint32_t>(price(e));
+            const int id = v.index;
             if (isTerminal(id)) continue;
             const int y = rowOf(id);
             if (exit < 0) exit = y;
             entry = y;
             rows += static_cast<uint32_t>(y);
-            const int32_t r = rasterIndex(id / program.height, y, program.width, program.height);
-            const double p = primary[r] & 0xff, s = secondary[r] & 0xff;
+            const int32_t i = rasterIndex(id / program.height, y, program.width, program.height);
+            const double p = primary[i] & 0xff, s = secondary[i] & 0xff;
             mean = static_cast<float>(mean + (p - mean) / n);
             q = static_cast<float>(q + (p - mean) * (p - mean));
             smean = static_cast<float>(smean + (s - smean) / n);
@@ -80,7 +76,6 @@ inline plainOutcome plainSearch(const pixelGrid& program, const uint32_t* primar
         secondaryMean = smean;
         r.pathCost = static_cast<int>(cost);
         if (exit >= 0 && std::abs(entry - exit) <= 2) r.closed = true;
-        r.predecessors = pred;
         r.rowSum = static_cast<int>(rows);
     };
     auto dropped = [&](const plainNode& c) {
@@ -122,12 +117,43 @@ inline plainOutcome plainSearch(const pixelGrid& program, const uint32_t* primar
             out.closed = current.closed;
             out.dispersion = dispersion;
             out.secondaryMean = secondaryMean;
-            out.pred = current.predecessors;
+            out.pred = ringgraph::node_array<edge>(G, ringgraph::nil);
+            node v = G.sink_terminal();
+            for (const edge e : current.predecessors) {
+                out.pred[v] = e;
+                v = G.opposite(e, v);
+            }
             return out;
         }
         QNode.del_item(m);
     }
     return out;
+}
+
+// The plain search on the explicitly built graph, with the graph component's own
+// shortest-path routine run in full for every evaluation.
+inline plainOutcome plainSearch(const pixelGrid& program, const uint32_t* primary, const uint32_t* secondary,
+                                int64_t limit) {
+    explicitGrid g(program.width, program.height);
+    g.copyCosts(program);
+    const ringgraph::graph& G = g.G;
+    ringgraph::node_array<int> dist(G, 0);
+    ringgraph::node_array<edge> pred(G, ringgraph::nil);
+    auto rowOf = [&](int id) { return id % program.height; };
+    return plainSearchWith(program, primary, secondary, limit, [&](int lo, int hi) {
+        for (edge e = G.first_out_edge(g.sourceTerminal); e != G.stop_out_edge(); e = G.next_out_edge(e)) {
+            const int y = rowOf(g.A[G.target(e)]);
+            g.cost[e] = (y > hi || y < lo) ? BLOCKED_COST : 1;
+        }
+        for (edge e = G.first_in_edge(g.sinkTerminal); e != G.stop_in_edge(); e = G.next_in_edge(e)) {
+            const int y = rowOf(g.A[G.source(e)]);
+            g.cost[e] = (y > hi || y < lo) ? BLOCKED_COST : 1;
+        }
+        ringgraph::DIJKSTRA(G, g.sourceTerminal, g.cost, dist, pred);
+        std::vector<edge> path;  // the explicit build numbers edges as the program's graph does
+        for (node v = g.sinkTerminal; pred[v] != ringgraph::nil; v = G.opposite(pred[v], v)) path.push_back(pred[v]);
+        return path;
+    });
 }
 
 }  // namespace ringtrace::testing
