@@ -1,7 +1,9 @@
 #include "edge_cost.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "edge_cost_sweep.h"
@@ -96,52 +98,78 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         steps[j] = sweepStep{t.ax, t.ay, static_cast<double>(t.weight), t.rowTerm};
     }
 
-    // Per-pixel inputs of four neighbouring columns (x - 1 .. x + 2, all an edge out of
-    // column x can reach) in node id order, so every run of edges with the same step reads
-    // its tails and heads contiguously.
+    // Per-pixel inputs of the columns an edge out of column x can reach (x - 1 .. x + 2), in
+    // node id order, so every run of edges with the same step reads its tails and heads
+    // contiguously. Columns are prepared a group at a time, reading each raster row's
+    // stretch of the group in one go (column by column would touch a new page per pixel),
+    // into a ring of two groups.
     struct columnInputs {
         std::vector<int32_t> red, support;  // signed bytes, widened for the vector unit
         std::vector<double> g, b;           // single-precision values
     };
-    columnInputs ring[4];
-    for (auto& c : ring) {
-        c.red.resize(static_cast<size_t>(H));
-        c.support.resize(static_cast<size_t>(H));
-        c.g.resize(static_cast<size_t>(H));
-        c.b.resize(static_cast<size_t>(H));
-    }
-    auto prepare = [&](int32_t x) {
-        columnInputs& c = ring[x & 3];
-        for (int32_t y = 0; y < H; ++y) {
-            const size_t r = static_cast<size_t>(rasterIndex(x, y, W, H));
-            const uint32_t p = primaryRaster[r];
-            c.red[static_cast<size_t>(y)] = signedByte(redOf(p));
-            c.support[static_cast<size_t>(y)] = signedByte(redOf(secondaryRaster[r]));
-            const orientation u = unitOf[(p >> 8) & 0xffffu];
-            c.g[static_cast<size_t>(y)] = u.g;
-            c.b[static_cast<size_t>(y)] = u.b;
+    const int32_t group = H <= 65536 ? 16 : 4;
+    const int32_t rows = G.band_rows();
+    uint16_t* cost = grid.cost.grid_data_for_overwrite();
+
+    // Prices the edges out of columns first..last.
+    auto priceColumns = [&](int32_t first, int32_t last) {
+        std::vector<columnInputs> ring(static_cast<size_t>(2 * group));
+        for (auto& c : ring) {
+            c.red.resize(static_cast<size_t>(H));
+            c.support.resize(static_cast<size_t>(H));
+            c.g.resize(static_cast<size_t>(H));
+            c.b.resize(static_cast<size_t>(H));
+        }
+        auto slot = [&](int32_t x) -> columnInputs& { return ring[static_cast<size_t>(x % (2 * group))]; };
+        auto prepareGroup = [&](int32_t g0) {
+            const int32_t g1 = std::min(g0 + group, W);
+            for (int32_t y = 0; y < H; ++y) {
+                const size_t r0 = static_cast<size_t>(rasterIndex(0, y, W, H));
+                for (int32_t x = g0; x < g1; ++x) {
+                    columnInputs& c = slot(x);
+                    const uint32_t p = primaryRaster[r0 + static_cast<size_t>(x)];
+                    c.red[static_cast<size_t>(y)] = signedByte(redOf(p));
+                    c.support[static_cast<size_t>(y)] = signedByte(redOf(secondaryRaster[r0 + static_cast<size_t>(x)]));
+                    const orientation u = unitOf[(p >> 8) & 0xffffu];
+                    c.g[static_cast<size_t>(y)] = u.g;
+                    c.b[static_cast<size_t>(y)] = u.b;
+                }
+            }
+        };
+        std::vector<int32_t> run(static_cast<size_t>(rows));
+        int32_t prepared = (first - 1) / group * group;  // columns below this are in the ring
+        prepareGroup(prepared);
+        prepared += group;
+        for (int32_t x = first; x <= last; ++x) {
+            while (prepared <= x + 2) {
+                prepareGroup(prepared);
+                prepared += group;
+            }
+            const columnInputs& t = slot(x);
+            uint16_t* column = cost + G.first_grid_edge(x, 3);
+            for (int j = 0; j < 9; ++j) {
+                const columnInputs& h = slot(x + kGridOffsets[j].dx);
+                const size_t head = static_cast<size_t>(3 + kGridOffsets[j].dy);
+                priceRun(sweepPixels{&t.red[3], &t.support[3], &t.g[3], &t.b[3]},
+                         sweepPixels{&h.red[head], &h.support[head], &h.g[head], &h.b[head]}, rows, steps[j],
+                         run.data());
+                for (int32_t i = 0; i < rows; ++i) {
+                    column[9 * static_cast<size_t>(i) + static_cast<size_t>(j)] = static_cast<uint16_t>(run[static_cast<size_t>(i)]);
+                }
+            }
         }
     };
 
-    const int32_t rows = G.band_rows();
-    std::vector<int32_t> run(static_cast<size_t>(rows));
-    uint16_t* cost = grid.cost.grid_data_for_overwrite();
-    prepare(0);
-    prepare(1);
-    prepare(2);
-    for (int32_t x = 1; x <= W - 4; ++x) {
-        prepare(x + 2);
-        const columnInputs& t = ring[x & 3];
-        uint16_t* column = cost + G.first_grid_edge(x, 3);
-        for (int j = 0; j < 9; ++j) {
-            const columnInputs& h = ring[(x + kGridOffsets[j].dx) & 3];
-            const size_t head = static_cast<size_t>(3 + kGridOffsets[j].dy);
-            priceRun(sweepPixels{&t.red[3], &t.support[3], &t.g[3], &t.b[3]},
-                     sweepPixels{&h.red[head], &h.support[head], &h.g[head], &h.b[head]}, rows, steps[j], run.data());
-            for (int32_t i = 0; i < rows; ++i) {
-                column[9 * static_cast<size_t>(i) + static_cast<size_t>(j)] = static_cast<uint16_t>(run[static_cast<size_t>(i)]);
-            }
-        }
+    // Large images are priced in two halves side by side: each edge's cost depends on its
+    // two ends alone, so the split changes nothing but the time taken.
+    const int32_t cols = W - 4;
+    if (int64_t{cols} * rows >= (int64_t{1} << 20) && std::thread::hardware_concurrency() >= 2) {
+        const int32_t split = 1 + cols / 2;
+        std::thread left(priceColumns, 1, split - 1);
+        priceColumns(split, cols);
+        left.join();
+    } else {
+        priceColumns(1, cols);
     }
 }
 

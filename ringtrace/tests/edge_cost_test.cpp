@@ -191,3 +191,35 @@ TEST(EdgeCost, LargeGridsRoundTheStepLengthInSinglePrecision) {
         }
     }
 }
+
+TEST(EdgeCost, LargeAndTallImagesArePricedLikeSmallOnes) {
+    // Large images are priced in two halves side by side and tall ones a few columns at a
+    // time: every edge, wherever the pass splits its work, matches the plain formula.
+    std::mt19937 rng(77);
+    for (auto [W, H] : {std::pair{1037, 1031}, std::pair{9, 70001}}) {
+        uniformImage img(W, H, 0, 0);
+        for (auto& w : img.primary) w = rng() & 0xffffffu;
+        for (auto& w : img.secondary) w = rng() & 0xffu;
+        pixelGrid g;
+        buildGrid(g, W, H);
+        priceGridEdges(g, img.primary.data(), img.secondary.data());
+        auto check = [&](edge e) {
+            const int is = g.A[g.G.source(e)], it = g.A[g.G.target(e)];
+            const int xs = is / H, ys = is % H, xt = it / H, yt = it % H;
+            const int rs = rasterIndex(xs, ys, W, H), rt = rasterIndex(xt, yt, W, H);
+            ASSERT_EQ(g.cost[e], plainCost(img.primary[static_cast<size_t>(rs)], img.primary[static_cast<size_t>(rt)],
+                                           img.secondary[static_cast<size_t>(rs)], img.secondary[static_cast<size_t>(rt)],
+                                           xs, ys, xt, yt, W, H))
+                << W << "x" << H << " edge " << xs << "," << ys << " -> " << xt << "," << yt;
+        };
+        // Whole columns at the ends, around the middle and around group boundaries, then a sample.
+        for (int x : {1, 2, 3, 15, 16, 17, W / 2 - 2, W / 2 - 1, W / 2, W / 2 + 1, W / 2 + 2, W - 5, W - 4}) {
+            if (x < 1 || x > W - 4) continue;
+            for (int y = 3; y <= H - 4; ++y) {
+                const int32_t e0 = g.G.first_grid_edge(x, y);
+                for (int j = 0; j < 9; ++j) check(edge{e0 + j});
+            }
+        }
+        for (int k = 0; k < 200000; ++k) check(edge{static_cast<int32_t>(rng() % static_cast<unsigned>(g.G.number_of_grid_edges()))});
+    }
+}
