@@ -38,8 +38,10 @@ bool validateParams(const RingParams& p, std::string* error) {
         return fail(error, "ridge sigma must be a finite value > 0");
     }
     // The ridge, drift included, must stay inside the rows the tracer's terminals reach.
-    if (!std::isfinite(p.drift) || std::fabs(p.drift) > (p.height - 16) / 2.0) {
-        return fail(error, "drift must be a finite number of rows of at most (height - 16) / 2");
+    // ... and stay shallow enough to follow one row per column.
+    if (!std::isfinite(p.drift) || std::fabs(p.drift) > (p.height - 16) / 2.0 ||
+        std::fabs(p.drift) > 0.8 * (p.width - 4)) {
+        return fail(error, "drift must be a finite number of rows of at most (height - 16) / 2 and 0.8 (width - 4)");
     }
     return rangeOk(p.background, "background", error) && rangeOk(p.ridge, "ridge", error) &&
            rangeOk(p.supportLow, "low support", error) &&

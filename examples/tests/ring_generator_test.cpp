@@ -207,3 +207,32 @@ TEST(RingImages, RasterIsBottomRowFirstWithOpaqueAlpha) {
 }
 
 }  // namespace
+
+TEST(RidgeShapes, DriftLeavesTheRingOpenByThatManyRowsInsideTheBand) {
+    for (const auto& [w, h] : {std::pair{256, 256}, std::pair{720, 400}, std::pair{40, 64}}) {
+        for (const double drift : {5.0, -5.0, 10.0, (h - 16) / 2.0}) {
+            for (std::uint64_t seed = 0; seed < 10; ++seed) {
+                RingParams p = params(w, h, seed);
+                p.drift = drift;
+                ASSERT_TRUE(ringgen::validateParams(p, nullptr));
+                const auto rows = ringgen::ridgeCurve(p);
+                EXPECT_NEAR(rows[w - 3] - rows[1], drift, 1e-9) << w << "x" << h << " seed " << seed;
+                for (int x = 0; x < w; ++x) {
+                    ASSERT_GE(rows[x], 6.0 - 1e-9) << "drift " << drift << " x " << x;
+                    ASSERT_LE(rows[x], h - 7.0 + 1e-9) << "drift " << drift << " x " << x;
+                    if (x > 0) {
+                        ASSERT_LE(std::fabs(rows[x] - rows[x - 1]), 0.8 + 1e-9) << "too steep";
+                    }
+                }
+            }
+        }
+    }
+    RingParams p = params(100, 100, 1);
+    p.drift = (100 - 16) / 2.0 + 1;  // would leave the band
+    EXPECT_FALSE(ringgen::validateParams(p, nullptr));
+    p.drift = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_FALSE(ringgen::validateParams(p, nullptr));
+    p = params(20, 100, 1);
+    p.drift = 13.0;  // steeper than 0.8 rows per column
+    EXPECT_FALSE(ringgen::validateParams(p, nullptr));
+}
