@@ -36,6 +36,10 @@ public:
         child = it->second.record;
         return it->second.stats;
     }
+    // Statistics of an interval evaluated earlier.
+    evaluationStats statsOf(const branchNode& record) const {
+        return cache_.at(std::make_pair(record.lo, record.hi)).stats;
+    }
     int64_t calls() const { return calls_; }
     int64_t misses() const { return static_cast<int64_t>(cache_.size()); }
 
@@ -122,6 +126,7 @@ searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
         if (passesAcceptance(currentNode, latest)) {
             restorePredecessors(currentNode, grid, pred);
             result.accepted = currentNode;
+            result.acceptedStats = cache.statsOf(currentNode);
             return finish(SEARCH_ACCEPTED);
         }
         QNode.del_item(m);

@@ -35,6 +35,7 @@ int64_t maxIterations(int32_t height);
 struct searchResult {
     int searchOutcome = SEARCH_ACCEPTED;
     branchNode accepted;             // valid when searchOutcome is SEARCH_ACCEPTED
+    evaluationStats acceptedStats;   // the accepted interval's own evaluation statistics
     int64_t iterations = 0;
     int64_t evaluations = 0;         // evaluateInterval calls the search made
     int64_t shortestPathRuns = 0;    // of which needed a new shortest-path search
