@@ -1,6 +1,7 @@
 #include "cli/memory_plan.h"
 
 #include <sched.h>
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 
@@ -18,6 +19,9 @@ extern "C" int ignoreTiffMessage(TIFF*, void*, const char*, const char*, va_list
 
 // Width x height of the first image in `path`; 0 when it cannot be read.
 int64_t headerPixels(const std::string& path) {
+    // Only a plain file: opening a FIFO, say, would hold up the whole batch.
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
     TIFFOpenOptions* options = TIFFOpenOptionsAlloc();
     if (options == nullptr) return 0;
     TIFFOpenOptionsSetErrorHandlerExtR(options, ignoreTiffMessage, nullptr);

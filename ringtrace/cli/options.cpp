@@ -5,7 +5,7 @@
 
 #include <cerrno>
 #include <cstring>
-#include <set>
+#include <map>
 #include <utility>
 
 #include "cli/memory_plan.h"
@@ -206,7 +206,7 @@ bool checkSettings(const settings& s, std::string& error) {
         error = "--summary and --csv name the same file " + quoted(s.summaryPath);
         return false;
     }
-    std::vector<std::pair<struct stat, const std::string*>> seen;
+    std::map<std::pair<dev_t, ino_t>, const std::string*> seen;
     for (const std::string& folder : s.folders) {
         struct stat st {};
         if (folder.empty()) {
@@ -225,13 +225,11 @@ bool checkSettings(const settings& s, std::string& error) {
             error = "cannot enter folder " + quoted(folder) + ": " + std::strerror(errno);
             return false;
         }
-        for (const auto& [other, name] : seen) {
-            if (sameFile(other, st)) {
-                error = "folder " + quoted(folder) + " is named twice (also as " + quoted(*name) + ")";
-                return false;
-            }
+        const auto [earlier, isNew] = seen.emplace(std::make_pair(st.st_dev, st.st_ino), &folder);
+        if (!isNew) {
+            error = "folder " + quoted(folder) + " is named twice (also as " + quoted(*earlier->second) + ")";
+            return false;
         }
-        seen.emplace_back(st, &folder);
     }
     return true;
 }

@@ -1,15 +1,18 @@
 // The command line's small parts: sizes, the memory rule, and lines from many sources.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <sys/wait.h>
 
 #include <string>
 
 #include "cli/batch.h"
+#include "cli_fixtures.h"
 #include "cli/memory_plan.h"
 #include "cli/options.h"
 #include "cli/prefixed_lines.h"
 #include "image_input.h"
+#include "scratch_dir.h"
 
 using namespace ringtrace::cli;
 
@@ -96,4 +99,16 @@ TEST(CliParts, OptionsAndFoldersParseInAnyOrder) {
     ASSERT_TRUE(parseArguments({"-", "--jobs", "1024"}, s, error));
     EXPECT_EQ(s.folders, (std::vector<std::string>{"-"}));
     EXPECT_EQ(s.jobs, 1024);
+}
+
+TEST(CliParts, AFoldersPeakIsReadFromItsImageHeadersAlone) {
+    fixtures::ScratchDir dir;
+    ringtrace::testing::makeRing(dir.path(), 90, 60, 1);
+    EXPECT_EQ(folderPeakBytes(dir.path()), kPeakFixedBytes + 64 * 90 * 60);
+    fixtures::writeTruncatedCopy(dir.file("outx1.tif"), dir.file("short.tif"), 200);
+    std::filesystem::rename(dir.file("short.tif"), dir.file("outx1.tif"));  // a header, hardly any pixels
+    EXPECT_EQ(folderPeakBytes(dir.path()), kPeakFixedBytes + 64 * 90 * 60);
+    std::filesystem::remove(dir.file("outx.tif"));
+    ASSERT_EQ(mkfifo(dir.file("outx.tif").c_str(), 0600), 0);  // would block a reader forever
+    EXPECT_EQ(folderPeakBytes(dir.path()), kPeakFixedBytes);
 }
