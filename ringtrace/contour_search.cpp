@@ -273,6 +273,7 @@ searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
             restorePredecessors(currentNode.record(), grid, pred);
             result.accepted = currentNode.record();
             result.latest = LowChild.stats();
+            result.acceptedStats = currentNode.stats();
             return finish(SEARCH_ACCEPTED);
         }
         QNode.del_item(m);

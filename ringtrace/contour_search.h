@@ -46,6 +46,7 @@ struct searchResult {
     int searchOutcome = SEARCH_ACCEPTED;
     branchNode accepted;             // valid when searchOutcome is SEARCH_ACCEPTED
     evaluationStats latest;          // with it: the statistics its acceptance test read
+    evaluationStats acceptedStats;   // the accepted interval's own evaluation statistics
     int64_t iterations = 0;
     int64_t evaluations = 0;         // evaluateInterval calls the search made
     int64_t shortestPathRuns = 0;    // shortest-path runs made (given-up runs and restarts included)

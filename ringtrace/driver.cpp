@@ -1,6 +1,7 @@
 #include "driver.h"
 
 #include <cstdio>
+#include <memory>
 #include <new>
 #include <string>
 #include <vector>
@@ -37,9 +38,42 @@ void releaseAll(inputImages& in, TIFF* out) {
     in = inputImages{};
 }
 
+// Rows where the accepted path enters and leaves the grid: its first edge (walking back)
+// enters the sink terminal, its last one leaves the source terminal.
+void findEnds(const pixelGrid& grid, const branchNode& accepted, tracerReport& report) {
+    if (!accepted.predecessors || accepted.predecessors->empty()) return;
+    const std::vector<edge>& path = *accepted.predecessors;
+    report.exitRow = grid.rowOf(grid.idOf(grid.G.source(path.front())));
+    report.entryRow = grid.rowOf(grid.idOf(grid.G.target(path.back())));
+}
+
+// Writes every companion to its temporary file. False (with a message given) when one fails.
+bool writeCompanions(const std::vector<companionFile>& companions, const tracerReport& report,
+                     std::vector<std::unique_ptr<pendingOutput>>& pending) {
+    std::string why;
+    for (const companionFile& file : companions) {
+        pending.push_back(std::make_unique<pendingOutput>());
+        if (!pending.back()->write(file.path, file.render(report), why)) {
+            complain(why);
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
-int runTracer(const tracerPaths& paths, tracerReport* report) {
+const char* statusMeaning(int status) {
+    switch (status) {
+        case EXIT_TRACED: return "traced";
+        case EXIT_NOT_READ: return kNotReadMessage;
+        case EXIT_NOT_WRITTEN: return "output not written";
+        case EXIT_REFUSED: return "refused";
+        default: return "failed";
+    }
+}
+
+int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vector<companionFile>& companions) {
     inputImages in;
     std::string why;
     const inputStatus status = readInputs(paths.primary, paths.secondary, in, why);
@@ -65,6 +99,10 @@ int runTracer(const tracerPaths& paths, tracerReport* report) {
     const int32_t W = in.width, H = in.height;
     const auto pixels = static_cast<size_t>(int64_t{W} * H);
     bool written = false;
+    tracerReport report;
+    report.width = W;
+    report.height = H;
+    report.status = readFailed ? EXIT_NOT_READ : EXIT_TRACED;
     try {
         ringgraph::large_vector<uint8_t> byteBuffer(pixels);
         ringgraph::large_vector<float> markBuffer(pixels, BACKGROUND_MARK);
@@ -80,12 +118,15 @@ int runTracer(const tracerPaths& paths, tracerReport* report) {
         progressLine line;
         const searchResult search = searchContour(evaluator, grid, pred, maxIterations(H), line.callback());
         line.clear();
-        int marked = 0;
-        if (search.searchOutcome != SEARCH_EXHAUSTED) marked = markContour(grid, pred, markBuffer.data());
+        report.search = search;
+        if (search.searchOutcome != SEARCH_EXHAUSTED) {
+            report.marked = markContour(grid, pred, markBuffer.data(), &report.contour);
+            findEnds(grid, search.accepted, report);
+        }
 
         convertMarks(markBuffer.data(), byteBuffer.data(), pixels);
         written = writeMirrored(out, byteBuffer.data(), W, H);
-        if (report != nullptr) *report = tracerReport{W, H, search, marked};
+        if (reportOut != nullptr) *reportOut = report;
     } catch (const std::bad_alloc&) {
         complain("not enough memory to trace an image of " + std::to_string(W) + " x " + std::to_string(H) +
                  " pixels");
@@ -98,11 +139,24 @@ int runTracer(const tracerPaths& paths, tracerReport* report) {
         complain(std::string("writing ") + paths.output + " failed");
         return EXIT_NOT_WRITTEN;
     }
+    std::vector<std::unique_ptr<pendingOutput>> pending;
+    try {
+        if (!writeCompanions(companions, report, pending)) return EXIT_NOT_WRITTEN;
+    } catch (const std::bad_alloc&) {
+        complain("not enough memory to write the files beside " + std::string(paths.output));
+        return EXIT_NOT_WRITTEN;
+    }
     if (!output.commit(why)) {
         complain(why);
         return EXIT_NOT_WRITTEN;
     }
-    return readFailed ? EXIT_NOT_READ : EXIT_TRACED;
+    for (auto& file : pending) {
+        if (!file->commit(why)) {
+            complain(why);
+            return EXIT_NOT_WRITTEN;
+        }
+    }
+    return report.status;
 }
 
 }  // namespace ringtrace

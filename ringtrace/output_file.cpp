@@ -13,28 +13,48 @@ namespace ringtrace {
 
 namespace {
 
-// The one temporary file of the process, for the signal handler: a fixed buffer, since a
-// handler may touch nothing else.
-char gTemporary[4096];
-volatile std::sig_atomic_t gHaveTemporary = 0;
+// The process's temporary files, for the signal handler: fixed buffers, since a handler may
+// touch nothing else. A run has at most "new.tif", the summary and the contour file open.
+constexpr int kSlots = 4;
+char gTemporary[kSlots][4096];
+volatile std::sig_atomic_t gInUse[kSlots] = {};
 constexpr int kSignals[] = {SIGTERM, SIGINT, SIGHUP, SIGQUIT};
 
-extern "C" void removeTemporaryAndDie(int sig) {
-    if (gHaveTemporary != 0) unlink(gTemporary);
+extern "C" void removeTemporariesAndDie(int sig) {
+    for (int i = 0; i < kSlots; ++i) {
+        if (gInUse[i] != 0) unlink(gTemporary[i]);
+    }
     std::signal(sig, SIG_DFL);
     raise(sig);
 }
 
-void guard(const std::string& path) {
-    if (path.size() >= sizeof gTemporary) return;
-    std::memcpy(gTemporary, path.c_str(), path.size() + 1);
-    gHaveTemporary = 1;
-    for (int sig : kSignals) std::signal(sig, removeTemporaryAndDie);
+bool anyInUse() {
+    for (int i = 0; i < kSlots; ++i) {
+        if (gInUse[i] != 0) return true;
+    }
+    return false;
 }
 
-void unguard() {
-    gHaveTemporary = 0;
-    for (int sig : kSignals) std::signal(sig, SIG_DFL);
+// Returns the slot that now guards `path`, or -1 when none is free (the file is then
+// simply not removed by a signal).
+int guard(const std::string& path) {
+    if (path.size() >= sizeof gTemporary[0]) return -1;
+    for (int i = 0; i < kSlots; ++i) {
+        if (gInUse[i] != 0) continue;
+        std::memcpy(gTemporary[i], path.c_str(), path.size() + 1);
+        gInUse[i] = 1;
+        for (int sig : kSignals) std::signal(sig, removeTemporariesAndDie);
+        return i;
+    }
+    return -1;
+}
+
+void unguard(int slot) {
+    if (slot < 0) return;
+    gInUse[slot] = 0;
+    if (!anyInUse()) {
+        for (int sig : kSignals) std::signal(sig, SIG_DFL);
+    }
 }
 
 std::string describe(const std::string& what, int err) { return what + ": " + std::strerror(err); }
@@ -43,7 +63,8 @@ std::string describe(const std::string& what, int err) { return what + ": " + st
 
 pendingOutput::~pendingOutput() { abandon(); }
 
-TIFF* pendingOutput::open(const std::string& finalPath, std::string& error) {
+int pendingOutput::create(const std::string& finalPath, std::string& error) {
+    abandon();
     final_ = finalPath;
     std::string pattern = finalPath + ".partial-XXXXXX";
     // Hold the termination signals until the handler knows the file's name, so that no
@@ -53,20 +74,26 @@ TIFF* pendingOutput::open(const std::string& finalPath, std::string& error) {
     for (int sig : kSignals) sigaddset(&held, sig);
     sigprocmask(SIG_BLOCK, &held, &previous);
     const int fd = mkstemp(pattern.data());
+    const int createError = errno;
     if (fd >= 0) {
         temporary_ = pattern;
-        guard(temporary_);
+        slot_ = guard(temporary_);
     }
-    const int createError = errno;
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (fd < 0) {
         error = describe("cannot create " + finalPath, createError);
-        return nullptr;
+        return -1;
     }
     // mkstemp makes the file private; the result gets the usual permissions.
     const mode_t mask = umask(0);
     umask(mask);
     fchmod(fd, static_cast<mode_t>(0666 & ~mask));
+    return fd;
+}
+
+TIFF* pendingOutput::open(const std::string& finalPath, std::string& error) {
+    const int fd = create(finalPath, error);
+    if (fd < 0) return nullptr;
     close(fd);
     TIFF* out = TIFFOpen(temporary_.c_str(), "w");
     if (out == nullptr) {
@@ -74,6 +101,31 @@ TIFF* pendingOutput::open(const std::string& finalPath, std::string& error) {
         abandon();
     }
     return out;
+}
+
+bool pendingOutput::write(const std::string& finalPath, const std::string& content, std::string& error) {
+    const int fd = create(finalPath, error);
+    if (fd < 0) return false;
+    const char* p = content.data();
+    size_t left = content.size();
+    while (left > 0) {
+        const ssize_t n = ::write(fd, p, left);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = describe("writing " + finalPath + " failed", n < 0 ? errno : ENOSPC);
+            close(fd);
+            abandon();
+            return false;
+        }
+        p += n;
+        left -= static_cast<size_t>(n);
+    }
+    if (close(fd) != 0) {
+        error = describe("writing " + finalPath + " failed", errno);
+        abandon();
+        return false;
+    }
+    return true;
 }
 
 bool pendingOutput::commit(std::string& error) {
@@ -84,7 +136,8 @@ bool pendingOutput::commit(std::string& error) {
         return false;
     }
     temporary_.clear();
-    unguard();
+    unguard(slot_);
+    slot_ = -1;
     return true;
 }
 
@@ -92,7 +145,8 @@ void pendingOutput::abandon() {
     if (temporary_.empty()) return;
     unlink(temporary_.c_str());
     temporary_.clear();
-    unguard();
+    unguard(slot_);
+    slot_ = -1;
 }
 
 }  // namespace ringtrace

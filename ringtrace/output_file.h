@@ -1,5 +1,7 @@
-// "new.tif" is written to a temporary file beside it and renamed over it only once it is
-// complete, so a run that fails or is killed never destroys the result of an earlier run.
+// Output files are written to a temporary file beside them and renamed over them only once
+// they are complete, so a run that fails or is killed never destroys the result of an
+// earlier run. Until it is committed or abandoned, a temporary file is removed by the
+// termination signals (SIGTERM, SIGINT, SIGHUP, SIGQUIT) before the process dies.
 #pragma once
 
 #include <tiffio.h>
@@ -15,8 +17,12 @@ public:
     pendingOutput& operator=(const pendingOutput&) = delete;
     ~pendingOutput();  // abandons an output that was not committed
 
-    // Creates the temporary file and opens it for writing. Null on failure (`error` says why).
+    // Creates the temporary file and opens it as a TIFF for writing. Null on failure
+    // (`error` says why).
     TIFF* open(const std::string& finalPath, std::string& error);
+    // Creates the temporary file and writes `content` into it. False on failure (`error`
+    // says why; nothing is left behind).
+    bool write(const std::string& finalPath, const std::string& content, std::string& error);
     // After the handle has been closed: renames the temporary file over the final path.
     bool commit(std::string& error);
     // Removes the temporary file, if any.
@@ -25,8 +31,11 @@ public:
     const std::string& temporaryPath() const { return temporary_; }
 
 private:
+    int create(const std::string& finalPath, std::string& error);
+
     std::string final_;
     std::string temporary_;
+    int slot_ = -1;  // the signal guard's entry for the temporary file
 };
 
 }  // namespace ringtrace

@@ -5,7 +5,8 @@
 
 namespace ringtrace {
 
-int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, float* markBuffer) {
+int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, float* markBuffer,
+                std::vector<contourPixel>* walked) {
     const ringgraph::lattice& G = grid.G;
     const edge last = pred[grid.sinkTerminal];
     if (last == ringgraph::nil) return 0;
@@ -20,6 +21,7 @@ int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, 
         const int32_t id = grid.A[v];
         const int32_t x = id / grid.height, y = id % grid.height;
         markBuffer[static_cast<size_t>(y) * static_cast<size_t>(grid.width) + static_cast<size_t>(x)] = CONTOUR_MARK;
+        if (walked != nullptr) walked->push_back(contourPixel{x, y});
         ++marked;
     }
     return marked;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "grid_graph.h"
 
@@ -16,11 +17,20 @@ inline constexpr int MAX_MARKS = 10000;
 // BlackIsZero: the two grey levels read as the same greys in every viewer.
 inline constexpr uint16_t OUTPUT_PHOTOMETRIC = PHOTOMETRIC_MINISBLACK;
 
+// A pixel of the contour: column x, row y counted from the top of the input images.
+struct contourPixel {
+    int32_t x = 0;
+    int32_t y = 0;
+    bool operator==(const contourPixel&) const = default;
+};
+
 // Marks the contour in the mark buffer (top row first, index y * width + x) by walking
 // `pred` back from the sink terminal. The node that enters the sink and the terminals stay
 // unmarked; at most MAX_MARKS pixels are marked, the ones nearest the sink. Returns the
-// number of pixels marked.
-int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, float* markBuffer);
+// number of pixels marked. `marked`, when given, receives the marked pixels in the order of
+// the walk (from the sink end to the source end).
+int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, float* markBuffer,
+                std::vector<contourPixel>* marked = nullptr);
 
 // Byte i = low 8 bits of the truncated ceiling of mark i.
 void convertMarks(const float* markBuffer, uint8_t* byteBuffer, size_t count);

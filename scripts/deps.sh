@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing.
 set -euo pipefail
-need=(cmake g++ make pkg-config libtiff-dev libgtest-dev libpng-dev binutils)
+need=(cmake g++ make pkg-config libtiff-dev libgtest-dev libpng-dev binutils nlohmann-json3-dev)
 need+=("$@")
 missing=()
 for p in "${need[@]}"; do
