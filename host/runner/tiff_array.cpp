@@ -164,20 +164,35 @@ void writeRowsPlain(TIFF* tif, const BandLayout& image, const unsigned char* dat
 // machine's byte order, so a band's rows are the strips' bytes.
 void writeStrips(TIFF* tif, const BandLayout& image, std::uint32_t rowsPerStrip,
                  const unsigned char* data, bool& written) {
+    const std::size_t lineBytes = image.rowBytes;
     const std::size_t bandRows = std::min<std::size_t>(
         image.height,
         std::max<std::size_t>(1, bandRowsFor(image.size) / rowsPerStrip) * rowsPerStrip);
-    std::vector<unsigned char> lines(bandRows * image.rowBytes);
+    // Rows a multiple of 4 KiB long (widths are often powers of two) would all fall into the
+    // same few cache sets, and the tiles' writes to 16 rows at a time would evict each
+    // other: such rows are kept a cache line apart in the band, and strips of more than
+    // one row are gathered before they are written.
     BandLayout band = image;
+    if (lineBytes % 4096 == 0) band.rowBytes = lineBytes + 64;
+    std::vector<unsigned char> lines(bandRows * band.rowBytes);
+    std::vector<unsigned char> strip;
+    if (band.rowBytes != lineBytes && rowsPerStrip > 1) strip.resize(rowsPerStrip * lineBytes);
     for (std::size_t first = 0; first < image.height && written; first += band.rows) {
         band.firstRow = first;
         band.rows = std::min(bandRows, image.height - first);
         columnsToBand(data, band, lines.data());
         for (std::size_t r = 0; r < band.rows && written; r += rowsPerStrip) {
             const std::size_t n = std::min<std::size_t>(rowsPerStrip, band.rows - r);
-            const auto strip = static_cast<std::uint32_t>((first + r) / rowsPerStrip);
-            written = TIFFWriteRawStrip(tif, strip, lines.data() + r * image.rowBytes,
-                                        static_cast<tmsize_t>(n * image.rowBytes)) >= 0;
+            const unsigned char* bytes = lines.data() + r * band.rowBytes;
+            if (band.rowBytes != lineBytes && n > 1) {
+                for (std::size_t k = 0; k < n; ++k) {
+                    std::memcpy(strip.data() + k * lineBytes, bytes + k * band.rowBytes, lineBytes);
+                }
+                bytes = strip.data();
+            }
+            written = TIFFWriteRawStrip(tif, static_cast<std::uint32_t>((first + r) / rowsPerStrip),
+                                        const_cast<unsigned char*>(bytes),
+                                        static_cast<tmsize_t>(n * lineBytes)) >= 0;
         }
     }
 }
