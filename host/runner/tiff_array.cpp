@@ -99,9 +99,13 @@ void readBands(TIFF* tif, const std::string& path, const BandLayout& image, unsi
 // each row first. Returns false, having read nothing, when the file is not like that or its
 // strips do not lie inside it; the caller then reads through libtiff.
 bool readMapped(TIFF* tif, const BandLayout& image, unsigned char* data) {
-    std::uint16_t compression = COMPRESSION_NONE;
+    // libtiff also reverses the bits of every byte of a file filled least significant bit
+    // first, whatever its compression.
+    std::uint16_t compression = COMPRESSION_NONE, fillOrder = FILLORDER_MSB2LSB;
     TIFFGetFieldDefaulted(tif, TIFFTAG_COMPRESSION, &compression);
-    if (compression != COMPRESSION_NONE || (TIFFIsByteSwapped(tif) && image.size > 1)) {
+    TIFFGetFieldDefaulted(tif, TIFFTAG_FILLORDER, &fillOrder);
+    if (compression != COMPRESSION_NONE || fillOrder != FILLORDER_MSB2LSB ||
+        (TIFFIsByteSwapped(tif) && image.size > 1)) {
         return false;
     }
     std::uint32_t rowsPerStrip = 0;

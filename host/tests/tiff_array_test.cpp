@@ -94,6 +94,7 @@ struct FileLayout {
     std::uint16_t compression = COMPRESSION_NONE;
     std::uint32_t rowsPerStrip = 8;
     bool stripsBackwards = false;  // strips stored last first: none follows the one before
+    std::uint16_t fillOrder = FILLORDER_MSB2LSB;  // LSB2MSB: libtiff reverses each byte's bits
 };
 
 struct Picture {
@@ -126,6 +127,7 @@ void writeFile(const std::string& path, const Picture& p, const FileLayout& f) {
     TIFFSetField(tif, TIFFTAG_SAMPLEFORMAT, p.format);
     TIFFSetField(tif, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_MINISBLACK);
     TIFFSetField(tif, TIFFTAG_COMPRESSION, f.compression);
+    TIFFSetField(tif, TIFFTAG_FILLORDER, f.fillOrder);
     TIFFSetField(tif, TIFFTAG_ROWSPERSTRIP, f.rowsPerStrip);
     const std::size_t line = p.width * p.bits / 8;
     const std::uint32_t strips = (p.height + f.rowsPerStrip - 1) / f.rowsPerStrip;
@@ -162,12 +164,13 @@ TEST(TiffArray, TiledAndPlainConversionsAgreeOnEveryFileLayout) {
     // apart in its band and gathers into strips of two rows.
     const std::pair<std::uint32_t, std::uint32_t> sizes[] = {
         {1, 1}, {300, 77}, {1, 700}, {700, 1}, {33, 517}, {512, 9}, {1024, 40}, {4096, 21}};
-    FileLayout layouts[5];
+    FileLayout layouts[6];
     layouts[1].rowsPerStrip = 3;
     layouts[2].stripsBackwards = true;
     layouts[3].compression = COMPRESSION_LZW;
     layouts[4].mode = "wb";
     layouts[4].rowsPerStrip = 1000;
+    layouts[5].fillOrder = FILLORDER_LSB2MSB;
     const std::string in = tempPath("layout_in.tif");
     const std::string tiledOut = tempPath("layout_tiled.tif");
     const std::string plainOut = tempPath("layout_plain.tif");
