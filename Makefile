@@ -4,26 +4,51 @@ BUILD_TYPE ?= Release
 CMAKE_FLAGS ?=
 JOBS ?= $(shell nproc)
 
-.PHONY: all deps build run test package bench fuzz clean
+# The build's own output goes to $(BUILD)/build.log and is shown only when a step fails;
+# V=1 shows it as it comes.
+V ?= 0
+ifeq ($(V),0)
+Q := @
+LOG_NEW := bash scripts/quiet.sh --new $(BUILD)/build.log
+LOG_ADD := bash scripts/quiet.sh $(BUILD)/build.log
+else
+Q :=
+LOG_NEW :=
+LOG_ADD :=
+endif
+
+.PHONY: all deps configure build run test package bench fuzz clean
 
 all: build
 
 deps:
 	@bash scripts/deps.sh
 
-build: deps
-	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS) >/dev/null
-	cmake --build $(BUILD) -j $(JOBS)
+configure: deps
+ifeq ($(V),0)
+	@echo "building in $(BUILD)/ ($(BUILD_TYPE)); the log: $(BUILD)/build.log"
+endif
+	$(Q)$(LOG_NEW) cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) $(CMAKE_FLAGS) >/dev/null
 
-run: build
+build: configure
+	$(Q)$(LOG_ADD) cmake --build $(BUILD) -j $(JOBS)
+
+# Only what the examples run: the programs, the plug-in and its kernel library.
+run: configure
+	$(Q)$(LOG_ADD) cmake --build $(BUILD) -j $(JOBS) --target run_programs
 	@bash scripts/run-example.sh $(BUILD)
 
 test: build
+ifeq ($(V),0)
+	@bash scripts/run-tests.sh $(BUILD) $(JOBS)
+else
 	ctest --test-dir $(BUILD) --output-on-failure -j $(JOBS)
+endif
 
 # The Debian package (ringtrace_<version>_<arch>.deb) in the build directory.
 package: build
-	cmake --build $(BUILD) --target package
+	$(Q)$(LOG_ADD) cmake --build $(BUILD) --target package
+	@ls $(BUILD)/ringtrace_*.deb
 
 # Benchmarks against the peers; their libraries are installed only here.
 BENCH_BUILD ?= build-bench
@@ -33,6 +58,8 @@ bench: deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@bash bench/median/run.sh $(BENCH_BUILD)
 	$(BENCH_BUILD)/bin/tracer_bench
+	@mkdir -p $(BENCH_BUILD)/bench-results
+	$(BENCH_BUILD)/bin/hvhost_io_bench --dir $(BENCH_BUILD)/bench-results/hvhost | tee $(BENCH_BUILD)/bench-results/hvhost.md
 
 # Fuzz targets (clang, libFuzzer, ASan and UBSan) in their own build, each run for
 # FUZZ_SECONDS; fails on any crash, leak, sanitizer report or input slower than 10 s.

@@ -1,27 +1,60 @@
 # What `cmake --install` puts where, and the Debian package built from it.
-#   bin/  the programs; their run path ($ORIGIN/../lib) finds the libraries
-#   lib/  the plug-in, the host stand-in libraries and the kernel library, side by
-#         side: each finds the others through $ORIGIN
+#   bin/            the programs; their run path ($ORIGIN/../lib/ringtrace) finds the libraries
+#   lib/ringtrace/  the plug-in, the host stand-in libraries and the kernel library, side by
+#                   side: each finds the others through $ORIGIN. They are private to this
+#                   project, so they stay out of the directories the system searches.
+#   share/doc/ringtrace/, share/man/man1/   the copyright, the change log and the manual pages
+# The run paths are relative, so an installed tree works under any prefix, /usr included.
 
 set(RT_INSTALL_PROGRAMS ringtrace ringview hvhost make_ring)
 set(RT_INSTALL_LIBRARIES rankwin hv pictura_res kernellocator mediankernels)
+set(RT_INSTALL_LIBDIR lib/ringtrace)
 
-# A build of a subset of the modules installs what it has.
+# A build of a subset of the modules installs what it has. What is installed binds its
+# symbols at load time, so that the relocation tables can be read-only from then on.
+foreach(target IN LISTS RT_INSTALL_PROGRAMS RT_INSTALL_LIBRARIES)
+  if(TARGET ${target})
+    target_link_options(${target} PRIVATE -Wl,-z,relro,-z,now)
+  endif()
+endforeach()
 foreach(target IN LISTS RT_INSTALL_PROGRAMS)
   if(TARGET ${target})
+    set_property(TARGET ${target} PROPERTY INSTALL_RPATH "$ORIGIN/../${RT_INSTALL_LIBDIR}")
     install(TARGETS ${target} RUNTIME DESTINATION bin COMPONENT runtime)
   endif()
 endforeach()
 foreach(target IN LISTS RT_INSTALL_LIBRARIES)
   if(TARGET ${target})
-    # Libraries look beside themselves, not in a ../lib of their own.
-    get_target_property(rpath ${target} INSTALL_RPATH)
-    if(NOT rpath)
-      set_property(TARGET ${target} PROPERTY INSTALL_RPATH "$ORIGIN")
-    endif()
-    install(TARGETS ${target} LIBRARY DESTINATION lib COMPONENT runtime)
+    # Libraries look beside themselves.
+    set_property(TARGET ${target} PROPERTY INSTALL_RPATH "$ORIGIN")
+    install(TARGETS ${target} LIBRARY DESTINATION ${RT_INSTALL_LIBDIR} COMPONENT runtime)
   endif()
 endforeach()
+
+# Debian's documentation files: the copyright, the change log compressed reproducibly (no
+# name or time stamp in the gzip header) and the manual pages of the installed programs.
+set(RT_PACKAGING_DIR ${PROJECT_SOURCE_DIR}/packaging)
+set(RT_GENERATED_DOC_DIR ${PROJECT_BINARY_DIR}/packaging/doc)
+file(MAKE_DIRECTORY ${RT_GENERATED_DOC_DIR})
+set(RT_COMPRESSED_DOCS ${RT_GENERATED_DOC_DIR}/changelog.gz)
+add_custom_command(OUTPUT ${RT_GENERATED_DOC_DIR}/changelog.gz
+                   COMMAND gzip -9n -c ${RT_PACKAGING_DIR}/changelog > ${RT_GENERATED_DOC_DIR}/changelog.gz
+                   DEPENDS ${RT_PACKAGING_DIR}/changelog VERBATIM)
+set(RT_MAN_PAGES)
+foreach(target IN LISTS RT_INSTALL_PROGRAMS)
+  if(TARGET ${target} AND EXISTS ${RT_PACKAGING_DIR}/man/${target}.1)
+    add_custom_command(OUTPUT ${RT_GENERATED_DOC_DIR}/${target}.1.gz
+                       COMMAND gzip -9n -c ${RT_PACKAGING_DIR}/man/${target}.1 > ${RT_GENERATED_DOC_DIR}/${target}.1.gz
+                       DEPENDS ${RT_PACKAGING_DIR}/man/${target}.1 VERBATIM)
+    list(APPEND RT_MAN_PAGES ${RT_GENERATED_DOC_DIR}/${target}.1.gz)
+  endif()
+endforeach()
+add_custom_target(packaging_docs ALL DEPENDS ${RT_COMPRESSED_DOCS} ${RT_MAN_PAGES})
+install(FILES ${RT_PACKAGING_DIR}/copyright ${RT_COMPRESSED_DOCS}
+        DESTINATION share/doc/ringtrace COMPONENT runtime)
+if(RT_MAN_PAGES)
+  install(FILES ${RT_MAN_PAGES} DESTINATION share/man/man1 COMPONENT runtime)
+endif()
 
 # Installing and packaging take what is built and never start a build of their own:
 # `make package` builds first, and the package check must not compile anything.
@@ -32,13 +65,22 @@ set(CPACK_PACKAGE_NAME ringtrace)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_CONTACT "ringtrace developers <ringtrace-dev@example.org>")
 set(CPACK_DEBIAN_PACKAGE_MAINTAINER "${CPACK_PACKAGE_CONTACT}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY
-    "closed-contour tracer, result viewer and median window plug-in with its host runner")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "closed-contour tracer and median window plug-in")
+set(CPACK_PACKAGE_DESCRIPTION
+    "ringtrace traces one closed contour through a prepared pair of TIFF
+images: it lays a directed graph over the pixels, prices every edge from
+both images and finds the cheapest closed path with a best-first branch
+and bound over shortest-path runs. ringview draws the result over the
+input, and make_ring writes an example pair.
+
+rankwin is a median window filter plug-in for a host numeric
+environment, shipped with stand-ins for the host's libraries, its median
+kernel library and hvhost, which calls the plug-in on TIFF images.")
 set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-# The private libraries (libhv.so and friends) must not land in the system's library
-# directory, so everything lives under one prefix of its own.
-set(CPACK_PACKAGING_INSTALL_PREFIX /opt/ringtrace)
+# Programs in /usr/bin, the private libraries in /usr/lib/ringtrace.
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libtiff6, libpng16-16, libstdc++6, libc6, libgcc-s1")
 include(CPack)
 

@@ -24,24 +24,31 @@ fail() {
 # Nothing from the build tree may help the installed programs find their libraries.
 unset LD_LIBRARY_PATH LD_PRELOAD HV_KERNEL_LIBRARY HV_KERNEL_LOCATOR_TRACE
 
+programs=(ringtrace ringview hvhost make_ring)
+libraries=(rankwin.so libhv.so libpictura_res.so libkernellocator.so libmediankernels.so)
+
 # Every installed ELF file: a run path relative to itself, never into the build tree.
 check_run_paths() {
   local root=$1 f runpath
-  for f in "$root"/bin/* "$root"/lib/*.so; do
+  for f in "$root"/bin/* "$root"/lib/ringtrace/*.so; do
     runpath=$(readelf -d "$f" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p; s/.*(RPATH).*\[\(.*\)\]/\1/p')
     # shellcheck disable=SC2016 # '$ORIGIN' below is the literal run path
-    case "$runpath" in
+    case "$f:$runpath" in
       *"$build"*) fail "$f has a run path into the build tree: $runpath" ;;
-      '$ORIGIN' | '$ORIGIN/../lib') ;;
-      *) fail "$f has run path '$runpath', expected \$ORIGIN or \$ORIGIN/../lib" ;;
+      "$root/bin/"*:'$ORIGIN/../lib/ringtrace' | "$root/lib/ringtrace/"*:'$ORIGIN') ;;
+      *) fail "$f has run path '$runpath'" ;;
     esac
   done
 }
 
 expect_files() {
   local root=$1 f
-  for f in bin/ringtrace bin/ringview bin/hvhost bin/make_ring lib/rankwin.so lib/libhv.so \
-           lib/libpictura_res.so lib/libkernellocator.so lib/libmediankernels.so; do
+  for f in "${programs[@]/#/bin/}" "${libraries[@]/#/lib/ringtrace/}"; do
+    [ -f "$root/$f" ] || fail "$root/$f was not installed"
+  done
+  for f in share/doc/ringtrace/copyright share/doc/ringtrace/changelog.gz \
+           "${programs[@]/%/.1.gz}"; do
+    case $f in *.1.gz) f=share/man/man1/$f ;; esac
     [ -f "$root/$f" ] || fail "$root/$f was not installed"
   done
 }
@@ -50,28 +57,60 @@ is_png() {
   [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$1 is not a PNG"
 }
 
-# The bundled examples, from a working directory outside both trees. LD_DEBUG=files,libs
-# lists every object the loader opens, plug-in and kernel library included: none may
-# come from the build tree.
+# The bundled examples, from a working directory outside both trees, the programs found
+# on PATH as an installed system finds them. LD_DEBUG=files,libs lists every object the
+# loader opens, plug-in and kernel library included: each of the project's libraries must
+# come from the installed tree, nothing from the build tree.
 run_examples() {
-  local root=$1 work="$scratch/work-$2"
+  local root=$1 work="$scratch/work-$2" lib
   mkdir -p "$work"
-  "$root/bin/make_ring" --out "$work" >/dev/null
-  (cd "$work" && "$root/bin/ringtrace") || fail "ringtrace failed"
-  [ -f "$work/new.tif" ] || fail "ringtrace wrote no new.tif"
-  "$root/bin/ringview" "$work" >/dev/null || fail "ringview failed"
-  is_png "$work/overlay.png"
-  LD_DEBUG=files,libs "$root/bin/hvhost" "$root/lib/rankwin.so" "$work/new.tif" 3 3 "$work/median.tif" \
-    2>"$work/loader.log" || { cat "$work/loader.log" >&2; fail "hvhost with the installed plug-in failed"; }
-  grep -q "file=$root/lib/libmediankernels.so" "$work/loader.log" ||
-    fail "the installed kernel library was not loaded"
-  if grep "file=" "$work/loader.log" | grep -qF "$build"; then
-    grep "file=" "$work/loader.log" | grep -F "$build" >&2
-    fail "the installed programs loaded files from the build tree"
-  fi
-  "$root/bin/ringview" --grey "$work/median.tif" "$work/median.png" >/dev/null || fail "ringview --grey failed"
-  is_png "$work/median.png"
+  (
+    cd "$work"
+    export PATH="$root/bin:/usr/bin:/bin"
+    make_ring >/dev/null
+    ringtrace || fail "ringtrace failed"
+    [ -f new.tif ] || fail "ringtrace wrote no new.tif"
+    ringview >/dev/null || fail "ringview failed"
+    is_png overlay.png
+    LD_DEBUG=files,libs hvhost "$root/lib/ringtrace/rankwin.so" new.tif 3 3 median.tif \
+      2>loader.log || { cat loader.log >&2; fail "hvhost with the installed plug-in failed"; }
+    # "calling init: PATH" for every object the loader mapped; run paths show up as
+    # bin/../lib/ringtrace, so each path is resolved before comparing.
+    sed -n 's/.*calling init: //p' loader.log | xargs -r readlink -f >loaded.txt
+    for lib in "${libraries[@]}"; do
+      [ "$(grep "/$lib\$" loaded.txt)" = "$(readlink -f "$root/lib/ringtrace/$lib")" ] ||
+        fail "$lib was not loaded from $root/lib/ringtrace alone: $(grep "/$lib\$" loaded.txt | tr '\n' ' ')"
+    done
+    if grep "file=" loader.log | grep -qF "$build"; then
+      grep "file=" loader.log | grep -F "$build" >&2
+      fail "the installed programs loaded files from the build tree"
+    fi
+    ringview --grey median.tif median.png >/dev/null || fail "ringview --grey failed"
+    is_png median.png
+  )
   echo "examples ran from $root"
+}
+
+# The package's files: programs, private libraries, documentation, nothing else; above
+# all nothing in a directory the dynamic loader searches, and no loader configuration.
+check_package_files() {
+  local deb=$1 path
+  while read -r path; do
+    case $path in
+      ./usr/bin/* | ./usr/lib/ringtrace/* | ./usr/share/doc/ringtrace/* | ./usr/share/man/man1/*) ;;
+      *) fail "unexpected file in the package: $path" ;;
+    esac
+  done < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$')
+  if dpkg-deb --fsys-tarfile "$deb" | tar -t |
+     grep -E '^\./(usr/)?(local/)?lib(32|64|x32)?/([^/]+-linux-[^/]+/)?[^/]+\.so' ; then
+    fail "the package puts libraries into the system's library directories"
+  fi
+  dpkg-deb --ctrl-tarfile "$deb" | tar -t | grep -vE '^\./$|^\./(control|md5sums)$' &&
+    fail "the package has maintainer scripts or triggers"
+  [ "$(dpkg-deb -f "$deb" Version)" = \
+    "$(zcat "$scratch/root/usr/share/doc/ringtrace/changelog.gz" | sed -n '1s/^ringtrace (\(.*\)).*/\1/p')" ] ||
+    fail "the change log's first entry is not this version"
+  return 0
 }
 
 case $mode in
@@ -96,9 +135,9 @@ case $mode in
     done
     [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "package has no maintainer"
     dpkg -x "$deb" "$scratch/root"
-    root="$scratch/root/opt/ringtrace"
-    expect_files "$root"
-    check_run_paths "$root"
-    run_examples "$root" deb
+    check_package_files "$deb"
+    expect_files "$scratch/root/usr"
+    check_run_paths "$scratch/root/usr"
+    run_examples "$scratch/root/usr" deb
     ;;
 esac

@@ -13,7 +13,7 @@ work="$build/run/ringtrace"
 
 rm -rf "$work"
 mkdir -p "$work"
-"$build/bin/make_ring" --out "$work"
+"$build/bin/make_ring" --out "$work" >/dev/null
 
 tracer="$build/bin/ringtrace"
 if [ -x "$tracer" ]; then

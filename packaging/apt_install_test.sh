@@ -1,0 +1,49 @@
+#!/usr/bin/env bash
+# Installs the Debian package into this system with apt, runs the bundled example and a
+# plug-in call as a user would (programs by name from any folder, no PATH or
+# LD_LIBRARY_PATH of our own), then removes the package again. For CI machines:
+#   packaging/apt_install_test.sh PACKAGE.deb
+# Refuses to run where ringtrace is installed already, so that it never removes an
+# installation it did not make.
+set -euo pipefail
+
+if [ $# -ne 1 ] || [ ! -f "$1" ]; then
+  echo "usage: $0 PACKAGE.deb" >&2
+  exit 2
+fi
+deb=$(cd "$(dirname "$1")" && pwd)/$(basename "$1")
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+if dpkg-query -W -f='${Status}' ringtrace 2>/dev/null | grep -q 'install ok installed'; then
+  echo "FAIL: ringtrace is installed already; not touching it" >&2
+  exit 1
+fi
+
+fail() {
+  echo "FAIL: $*" >&2
+  exit 1
+}
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/ringtrace-apt-XXXXXX")
+cleanup() {
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get purge -y -qq ringtrace >/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq "$deb" >/dev/null
+
+unset LD_LIBRARY_PATH LD_PRELOAD HV_KERNEL_LIBRARY
+cd "$work"
+for program in ringtrace ringview hvhost make_ring; do
+  [ "$(command -v "$program")" = "/usr/bin/$program" ] || fail "$program is not /usr/bin/$program"
+done
+make_ring >/dev/null
+ringtrace || fail "ringtrace failed"
+ringview >/dev/null || fail "ringview failed"
+hvhost /usr/lib/ringtrace/rankwin.so new.tif 3 3 median.tif || fail "hvhost failed"
+ringview --grey median.tif median.png >/dev/null || fail "ringview --grey failed"
+# ldd shows the run path as found: /usr/bin/../lib/ringtrace/libhv.so.
+found=$(ldd /usr/bin/hvhost | awk '$1 == "libhv.so" { print $3 }')
+[ "$(readlink -f "$found")" = /usr/lib/ringtrace/libhv.so ] ||
+  fail "hvhost does not find libhv.so in /usr/lib/ringtrace: $(ldd /usr/bin/hvhost)"
+echo "installed with apt: the example and a plug-in call ran from /usr/bin"
