@@ -15,5 +15,7 @@ namespace mediankernels {
 // 256 fine bins, 16 coarse ones, padding to a multiple of 64 bytes.
 inline constexpr int kColumnBins = 288;
 inline constexpr int kMaxColumnHistogramCount = 65535;
+// Outputs along a line that one pass of column histograms serves.
+inline constexpr int kColumnHistogramStrip = 256;
 
 }  // namespace mediankernels

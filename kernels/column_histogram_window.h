@@ -28,24 +28,33 @@ Sixteen load16(const uint16_t* p) {
     return v;
 }
 
-// The window's histogram. Its coarse bins follow every step; the fine bins of
-// a coarse bin are brought up to date only when the median falls in it,
-// from the columns that entered and left since it last did (or summed anew
-// when that is cheaper), so a step costs about one coarse update when the
-// median stays in the same coarse bin, as it mostly does.
+// The window's histogram. Its coarse bins follow every step, and so do the
+// fine bins of kActive neighbouring coarse bins, the "active" ones, chosen
+// where the median last was. The median mostly stays among them from one
+// output to the next; when it leaves, the active bins move to it and their
+// fine counts are summed anew from the window's columns. A step thus costs
+// two updates of sixteen counts per active bin and one for the coarse bins,
+// and no branch that depends on the data is taken while the median stays.
 class Window {
   public:
+    static constexpr int kActive = 2;
+
     Window(const uint16_t* columns, int maskWidth) : columns_(columns), maskWidth_(maskWidth) {}
 
-    // Places the window on columns 0 .. maskWidth - 1.
+    // Places the window on columns 0 .. maskWidth - 1, keeping the active bins.
     void start() {
+        at_ = 0;
         coarse_ = Sixteen{};
         for (int x = 0; x < maskWidth_; ++x) coarse_ += load16(column(x) + 256);
-        for (int& at : syncedAt_) at = kNever;
-        at_ = 0;
+        sumActive();
     }
     void step() {
-        coarse_ += load16(column(at_ + maskWidth_) + 256) - load16(column(at_) + 256);
+        const uint16_t* in = column(at_ + maskWidth_);
+        const uint16_t* out = column(at_);
+        coarse_ += load16(in + 256) - load16(out + 256);
+        for (int k = 0; k < kActive; ++k) {
+            fine_[k] += load16(in + (first_ + k) * 16) - load16(out + (first_ + k) * 16);
+        }
         ++at_;
     }
 
@@ -55,40 +64,38 @@ class Window {
         std::memcpy(bins, &coarse_, sizeof bins);
         below_ = 0;
         const int c = countPrefixesUpTo(bins, target, below_);
-        std::memcpy(bins, &fineFor(c), sizeof bins);
+        if (c < first_ || c >= first_ + kActive) {
+            // Moving down, the median's bin becomes the first active one;
+            // moving up, the last.
+            first_ = c < first_ ? c : c - (kActive - 1);
+            if (first_ > 16 - kActive) first_ = 16 - kActive;
+            sumActive();
+        }
+        std::memcpy(bins, &fine_[c - first_], sizeof bins);
         return static_cast<uint8_t>(c * 16 + countPrefixesUpTo(bins, target, below_));
     }
     // How many of the window's elements lie in bins before the last median's.
     uint32_t belowMedianBin() const { return below_; }
 
   private:
-    static constexpr int kNever = -(1 << 30);
-
     const uint16_t* column(int x) const {
         return columns_ + static_cast<std::ptrdiff_t>(x) * kColumnBins;
     }
 
-    const Sixteen& fineFor(int c) {
-        Sixteen& fine = fine_[c];
-        const int behind = at_ - syncedAt_[c];
-        if (behind >= maskWidth_ / 2 + 1) {
-            fine = Sixteen{};
-            for (int x = at_; x < at_ + maskWidth_; ++x) fine += load16(column(x) + c * 16);
-        } else {
-            for (int x = syncedAt_[c]; x < at_; ++x) {
-                fine += load16(column(x + maskWidth_) + c * 16) - load16(column(x) + c * 16);
-            }
+    void sumActive() {
+        for (int k = 0; k < kActive; ++k) {
+            Sixteen sum{};
+            for (int x = at_; x < at_ + maskWidth_; ++x) sum += load16(column(x) + (first_ + k) * 16);
+            fine_[k] = sum;
         }
-        syncedAt_[c] = at_;
-        return fine;
     }
 
     const uint16_t* columns_;
     int maskWidth_;
     int at_ = 0;  // first column of the window
+    int first_ = 7;  // first active coarse bin
     Sixteen coarse_{};
-    Sixteen fine_[16]{};
-    int syncedAt_[16]{};
+    Sixteen fine_[kActive]{};
     uint32_t below_ = 0;
 
     // How many of the 16 running sums below + bins[0..i] stay <= target,
@@ -161,33 +168,41 @@ struct BinGrid {
     uint8_t at(int x, int y) const { return bins[x * columnStep + y * lineStep]; }
 };
 
+// A strip's histograms stay in the second-level cache.
+constexpr int kStripOutputs = kColumnHistogramStrip;
+
 // Places a maskColumns x maskLines window at each of outColumns x outLines
-// positions, line by line, and calls emit(x, y, window) at each. Every column
-// of the grid keeps the histogram of the maskLines bins under the current
-// line in `columns` (kColumnBins counts a column, for outColumns +
-// maskColumns - 1 columns).
+// positions and calls emit(x, y, window) at each, in strips of kStripOutputs
+// columns, each line by line. Every column of a strip keeps the histogram of
+// the maskLines bins under the current line in `columns` (kColumnBins counts
+// a column, for min(outColumns, kStripOutputs) + maskColumns - 1 columns).
 template <typename Emit>
 void slideColumnHistograms(const BinGrid& grid, int outColumns, int outLines, int maskColumns,
                            int maskLines, uint16_t* columns, Emit emit) {
-    const int sourceColumns = outColumns + maskColumns - 1;
-    std::memset(columns, 0, sizeof(uint16_t) * kColumnBins * static_cast<std::size_t>(sourceColumns));
-    for (int y = 0; y < maskLines; ++y) {
-        for (int x = 0; x < sourceColumns; ++x) count(columns + x * kColumnBins, grid.at(x, y), 1);
-    }
     Window window(columns, maskColumns);
-    for (int y = 0; y < outLines; ++y) {
-        if (y > 0) {
-            // The columns drop line y - 1 and take in line y + maskLines - 1.
-            for (int x = 0; x < sourceColumns; ++x) {
-                count(columns + x * kColumnBins, grid.at(x, y - 1), 0xFFFF);
-                count(columns + x * kColumnBins, grid.at(x, y - 1 + maskLines), 1);
-            }
+    for (int x0 = 0; x0 < outColumns; x0 += kStripOutputs) {
+        const int outputs = outColumns - x0 < kStripOutputs ? outColumns - x0 : kStripOutputs;
+        const int sourceColumns = outputs + maskColumns - 1;
+        const BinGrid strip{grid.bins + x0 * grid.columnStep, grid.columnStep, grid.lineStep};
+        std::memset(columns, 0,
+                    sizeof(uint16_t) * kColumnBins * static_cast<std::size_t>(sourceColumns));
+        for (int y = 0; y < maskLines; ++y) {
+            for (int x = 0; x < sourceColumns; ++x) count(columns + x * kColumnBins, strip.at(x, y), 1);
         }
-        window.start();
-        emit(0, y, window);
-        for (int x = 1; x < outColumns; ++x) {
-            window.step();
-            emit(x, y, window);
+        for (int y = 0; y < outLines; ++y) {
+            if (y > 0) {
+                // The columns drop line y - 1 and take in line y + maskLines - 1.
+                for (int x = 0; x < sourceColumns; ++x) {
+                    count(columns + x * kColumnBins, strip.at(x, y - 1), 0xFFFF);
+                    count(columns + x * kColumnBins, strip.at(x, y - 1 + maskLines), 1);
+                }
+            }
+            window.start();
+            emit(x0, y, window);
+            for (int x = 1; x < outputs; ++x) {
+                window.step();
+                emit(x0 + x, y, window);
+            }
         }
     }
 }

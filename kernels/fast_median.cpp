@@ -9,6 +9,7 @@
 #include "histogram_median.h"
 #include "selection_network.h"
 #include "sorted_block_median.h"
+#include "sorted_column_median.h"
 
 namespace mediankernels {
 
@@ -75,7 +76,14 @@ void floatNetworkMedian(const MedianJob& job, Isa isa) {
 }
 
 template <typename T>
-void networkMedian(const MedianJob& job, Isa isa) {
+void networkMedian(const MedianJob& job, Isa isa, Method method) {
+    if (method == Method::kSortedColumns && hasSortedColumnNetwork(job.maskWidth, job.maskHeight)) {
+        using Element = std::conditional_t<std::is_same_v<T, float>, OrderedFloat, T>;
+        std::vector<VectorSlot> scratch(sortedColumnScratchBytes(job.maskWidth, job.maskHeight) /
+                                        sizeof(VectorSlot));
+        sortedColumnKernel<Element>(isa)(job, scratch.data());
+        return;
+    }
     if constexpr (std::is_same_v<T, float>) {
         floatNetworkMedian(job, isa);
     } else {
@@ -85,7 +93,8 @@ void networkMedian(const MedianJob& job, Isa isa) {
 
 void columnHistogramMedian(const MedianJob& job, Isa isa) {
     const std::size_t counts =
-        static_cast<std::size_t>(job.width + job.maskWidth - 1) * kColumnBins;
+        static_cast<std::size_t>(std::min(job.width, kColumnHistogramStrip) + job.maskWidth - 1) *
+        kColumnBins;
     std::vector<VectorSlot> columns(counts * sizeof(uint16_t) / sizeof(VectorSlot) + 1);
     columnHistogramKernel(isa)(job, reinterpret_cast<uint16_t*>(columns.data()));
 }
@@ -112,6 +121,7 @@ void sortedBlockMedian(const MedianJob& job, Isa isa) {
 template <typename T>
 Method automaticMethod(int maskWidth, int maskHeight) {
     const int count = maskWidth * maskHeight;
+    if (hasSortedColumnNetwork(maskWidth, maskHeight)) return Method::kSortedColumns;
     if (count <= kNetworkLimit) return Method::kNetwork;
     if (sizeof(T) == 1 && count <= kMaxColumnHistogramCount) return Method::kColumnHistogram;
     if (sizeof(T) > 1 && sortedBlockFits(maskWidth, maskHeight)) return Method::kSortedBlock;
@@ -138,8 +148,9 @@ MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dst
                         mask.height};
     const int count = mask.width * mask.height;
     if (method == Method::kAuto) method = automaticMethod<T>(mask.width, mask.height);
-    if (method == Method::kNetwork && count <= kMaxNetworkCount) {
-        networkMedian<T>(job, isa);
+    if ((method == Method::kNetwork || method == Method::kSortedColumns) &&
+        count <= kMaxNetworkCount) {
+        networkMedian<T>(job, isa, method);
     } else if (method == Method::kColumnHistogram && sizeof(T) == 1 &&
                count <= kMaxColumnHistogramCount) {
         columnHistogramMedian(job, isa);

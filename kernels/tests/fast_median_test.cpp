@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "reference_median.h"
+#include "sorted_column_median.h"
 
 namespace {
 
@@ -104,6 +105,21 @@ TYPED_TEST(FastMedian, NetworkMatchesReferenceForEveryCompiledWindowSize) {
         for (int side : {7, 9}) {
             expectSameAsReference<TypeParam>({1 + static_cast<int>(random() % 140), 2, side, side},
                                              isa, Method::kNetwork, random);
+        }
+    }
+}
+
+TYPED_TEST(FastMedian, SortedColumnsMatchReferenceOnEveryInstructionSet) {
+    std::mt19937 random(29);
+    for (Isa isa : usableIsas()) {
+        for (const mediankernels::MaskShape& mask : mediankernels::kSortedColumnShapes) {
+            // Regions narrower than one vector of each set, ragged ends, one
+            // line, and lines of several chunks with a short last one.
+            for (int width : {1, 2, 7, 15, 16, 33, 63, 64, 65, 130, 600}) {
+                const int height = width > 100 ? 2 : 1 + static_cast<int>(random() % 4);
+                expectSameAsReference<TypeParam>({width, height, mask.width, mask.height}, isa,
+                                                 Method::kSortedColumns, random);
+            }
         }
     }
 }
