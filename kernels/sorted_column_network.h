@@ -6,15 +6,17 @@
 // to maskWidth neighbouring outputs), so what each output still has to do is
 // to select rank k / 2 from maskWidth sorted columns of maskHeight values.
 //
-// That selection sorts the rows of the column-sorted window (the values of
-// equal rank across its columns), after which every value has at least
-// (i + 1)(j + 1) values at or below it and (maskHeight - i)(maskWidth - j)
-// at or above it (i its row, j its place in the row). Values that are thus
-// certainly below or above rank k / 2 drop out; the rest (a band along the
-// anti-diagonal) are merged by odd-even merges of their sorted row pieces,
-// or sorted outright by the odd-even merge sort when that is shorter, and the
-// whole network is pruned backwards from the wanted output like the plain
-// selection networks.
+// That selection first sorts the rows of the column-sorted window (the
+// values of equal rank across its columns), which leaves rows and columns
+// sorted: the value in row i, place j has at least (i + 1)(j + 1) values at
+// or below it and (maskHeight - i)(maskWidth - j) at or above it. It may
+// then sort the anti-diagonals too; the k-th smallest of a diagonal lies at
+// or above some k + 1 of its cells, so at or above all that those cells
+// were known to lie above. Values thus certainly below or above rank k / 2
+// drop out; the rest are merged by odd-even merges of their sorted pieces,
+// or sorted outright by the odd-even merge sort, and the whole network is
+// pruned backwards from the wanted output like the plain selection
+// networks. Of these variants the one with the fewest operations is kept.
 //
 // Wires: wire i * maskWidth + j holds rank i (from the smallest) of the
 // window's column j.
@@ -116,13 +118,14 @@ constexpr int cost(const Comparator* list, int size) {
     return ops;
 }
 
-// Ways to sort a row of n values; which prunes best depends on the ranks
-// of the row that are wanted.
-enum class RowSort { kMergeSort, kMergeSortMirrored, kInsertion, kInsertionMirrored };
+// Ways to sort a line of n values; which prunes best depends on the ranks
+// of the line that are wanted.
+enum class LineSort { kMergeSort, kMergeSortMirrored, kInsertion, kInsertionMirrored };
 
 template <typename Visit>
-constexpr void forEachRowComparator(RowSort kind, int n, Visit visit) {
-    const bool mirrored = kind == RowSort::kMergeSortMirrored || kind == RowSort::kInsertionMirrored;
+constexpr void forEachLineComparator(LineSort kind, int n, Visit visit) {
+    const bool mirrored =
+        kind == LineSort::kMergeSortMirrored || kind == LineSort::kInsertionMirrored;
     const auto emit = [&](int a, int b) {
         if (mirrored) {
             visit(n - 1 - b, n - 1 - a);
@@ -130,7 +133,7 @@ constexpr void forEachRowComparator(RowSort kind, int n, Visit visit) {
             visit(a, b);
         }
     };
-    if (kind == RowSort::kMergeSort || kind == RowSort::kMergeSortMirrored) {
+    if (kind == LineSort::kMergeSort || kind == LineSort::kMergeSortMirrored) {
         forEachSortingComparator(n, emit);
         return;
     }
@@ -139,88 +142,180 @@ constexpr void forEachRowComparator(RowSort kind, int n, Visit visit) {
     }
 }
 
-// The window network with the candidates finished by `merge` (true: merges
-// of the row pieces; false: the odd-even merge sort of all candidates).
-constexpr void windowNetwork(int mw, int mh, bool merge, SortedColumnNetwork& net) {
+// Lines of wires (rows or diagonals), each sorted by one stage.
+struct Lines {
+    int wires[2 * kMaxSortedColumnExtent][kMaxSortedColumnExtent]{};
+    int size[2 * kMaxSortedColumnExtent]{};
+    int count = 0;
+};
+
+// Appends to `out` the sorts of every line, each of the kind that prunes
+// cheapest to the wires `needed` after it; then marks in `needed` the wires
+// the kept comparators read.
+constexpr void sortLines(const Lines& lines, bool* needed, Builder& out) {
+    Comparator scratch[kSortedColumnCapacity]{};
+    Builder stage;
+    for (int l = 0; l < lines.count; ++l) {
+        const int* w = lines.wires[l];
+        LineSort best = LineSort::kMergeSort;
+        int bestCost = -1;
+        for (LineSort kind : {LineSort::kMergeSort, LineSort::kMergeSortMirrored,
+                              LineSort::kInsertion, LineSort::kInsertionMirrored}) {
+            Builder one;
+            forEachLineComparator(kind, lines.size[l], [&](int x, int y) { one.add(w[x], w[y]); });
+            bool probe[kMaxSortedColumnWires]{};
+            for (int i = 0; i < kMaxSortedColumnWires; ++i) probe[i] = needed[i];
+            const int c = cost(scratch, pruneTo(one.list, one.size, probe, scratch));
+            if (bestCost < 0 || c < bestCost) best = kind, bestCost = c;
+        }
+        forEachLineComparator(best, lines.size[l], [&](int x, int y) { stage.add(w[x], w[y]); });
+    }
+    pruneTo(stage.list, stage.size, needed, scratch);
+    for (int c = 0; c < stage.size; ++c) out.list[out.size++] = stage.list[c];
+}
+
+// Wire sets as bit masks.
+struct WireSet {
+    uint64_t bits[2]{};
+    constexpr void add(int w) { bits[w / 64] |= uint64_t{1} << (w % 64); }
+    constexpr void join(const WireSet& o) {
+        bits[0] |= o.bits[0];
+        bits[1] |= o.bits[1];
+    }
+    constexpr int size() const {
+        int n = 0;
+        for (uint64_t b : bits) {
+            for (; b != 0; b &= b - 1) ++n;
+        }
+        return n;
+    }
+};
+
+// The fewest values at or below (or at or above) the k-th smallest of a
+// sorted line, from what was known of its cells before: the least union of
+// the cells' sets over every k + 1 of them.
+constexpr int leastUnion(const WireSet* sets, int n, int take) {
+    int least = -1;
+    for (uint32_t pick = 0; pick < (1u << n); ++pick) {
+        int bits = 0;
+        for (uint32_t p = pick; p != 0; p &= p - 1) ++bits;
+        if (bits != take) continue;
+        WireSet all;
+        for (int i = 0; i < n; ++i) {
+            if (pick >> i & 1) all.join(sets[i]);
+        }
+        if (least < 0 || all.size() < least) least = all.size();
+    }
+    return least;
+}
+
+// The window network with or without the diagonal stage, the candidates
+// finished by `merge` (true: merges of their sorted pieces; false: the
+// odd-even merge sort of all of them).
+constexpr int windowNetwork(int mw, int mh, bool diagonals, bool merge, SortedColumnNetwork& net) {
     const int count = mw * mh, rank = count / 2;
-    // Row pieces of candidates; count those certainly below rank k / 2.
-    int pieces[kMaxSortedColumnExtent][kMaxSortedColumnExtent]{};
-    int pieceSize[kMaxSortedColumnExtent]{};
-    int all[kMaxSortedColumnWires]{};
-    int candidates = 0, below = 0;
+    const auto wire = [mw](int i, int j) { return i * mw + j; };
+    Lines rows, diagonalLines;
+    for (int i = 0; i < mh; ++i) {
+        for (int j = 0; j < mw; ++j) rows.wires[i][j] = wire(i, j);
+        rows.size[i] = mw;
+    }
+    rows.count = mh;
+    // What is known after the rows: values at or below and at or above each wire.
+    int atOrBelow[kMaxSortedColumnWires]{}, atOrAbove[kMaxSortedColumnWires]{};
     for (int i = 0; i < mh; ++i) {
         for (int j = 0; j < mw; ++j) {
-            const int atOrBelow = (i + 1) * (j + 1), atOrAbove = (mh - i) * (mw - j);
-            if (atOrBelow - 1 > rank) continue;  // certainly above
-            if (atOrAbove - 1 > count - 1 - rank) {
+            atOrBelow[wire(i, j)] = (i + 1) * (j + 1);
+            atOrAbove[wire(i, j)] = (mh - i) * (mw - j);
+        }
+    }
+    if (diagonals) {
+        for (int d = 0; d < mw + mh - 1; ++d) {
+            int n = 0;
+            WireSet downs[kMaxSortedColumnExtent], ups[kMaxSortedColumnExtent];
+            for (int i = 0; i < mh; ++i) {
+                const int j = d - i;
+                if (j < 0 || j >= mw) continue;
+                diagonalLines.wires[diagonalLines.count][n] = wire(i, j);
+                for (int a = 0; a < mh; ++a) {
+                    for (int b = 0; b < mw; ++b) {
+                        if (a <= i && b <= j) downs[n].add(wire(a, b));
+                        if (a >= i && b >= j) ups[n].add(wire(a, b));
+                    }
+                }
+                ++n;
+            }
+            for (int k = 0; k < n; ++k) {
+                const int w = diagonalLines.wires[diagonalLines.count][k];
+                atOrBelow[w] = leastUnion(downs, n, k + 1);
+                atOrAbove[w] = leastUnion(ups, n, n - k);
+            }
+            diagonalLines.size[diagonalLines.count++] = n;
+        }
+    }
+    // Candidates in sorted pieces (pieces of the last sorted lines), and
+    // how many values lie certainly below rank k / 2.
+    const Lines& last = diagonals ? diagonalLines : rows;
+    int lists[2 * kMaxSortedColumnExtent][kMaxSortedColumnWires]{};
+    int sizes[2 * kMaxSortedColumnExtent]{};
+    int pieces = 0, below = 0, candidates = 0;
+    int all[kMaxSortedColumnWires]{};
+    for (int l = 0; l < last.count; ++l) {
+        sizes[pieces] = 0;
+        for (int k = 0; k < last.size[l]; ++k) {
+            const int w = last.wires[l][k];
+            if (atOrBelow[w] - 1 > rank) continue;
+            if (atOrAbove[w] - 1 > count - 1 - rank) {
                 ++below;
                 continue;
             }
-            pieces[i][pieceSize[i]++] = i * mw + j;
-            all[candidates++] = i * mw + j;
+            lists[pieces][sizes[pieces]++] = w;
+            all[candidates++] = w;
         }
+        if (sizes[pieces] > 0) ++pieces;
     }
     const int wanted = rank - below;
-    Builder last;
+    Builder finish;
     int output = 0;
     if (merge) {
         // Merge neighbouring pieces pairwise until one sorted list is left.
-        int lists[kMaxSortedColumnExtent][kMaxSortedColumnWires]{};
-        int sizes[kMaxSortedColumnExtent]{};
-        int n = 0;
-        for (int i = 0; i < mh; ++i) {
-            if (pieceSize[i] == 0) continue;
-            for (int k = 0; k < pieceSize[i]; ++k) lists[n][k] = pieces[i][k];
-            sizes[n++] = pieceSize[i];
-        }
-        while (n > 1) {
+        while (pieces > 1) {
             int next = 0;
-            for (int i = 0; i + 1 < n; i += 2) {
+            for (int i = 0; i + 1 < pieces; i += 2) {
                 int merged[kMaxSortedColumnWires]{};
-                mergeLists(lists[i], sizes[i], lists[i + 1], sizes[i + 1], merged, last);
+                mergeLists(lists[i], sizes[i], lists[i + 1], sizes[i + 1], merged, finish);
                 sizes[next] = sizes[i] + sizes[i + 1];
                 for (int k = 0; k < sizes[next]; ++k) lists[next][k] = merged[k];
                 ++next;
             }
-            if (n % 2 == 1) {
-                sizes[next] = sizes[n - 1];
-                for (int k = 0; k < sizes[next]; ++k) lists[next][k] = lists[n - 1][k];
+            if (pieces % 2 == 1) {
+                sizes[next] = sizes[pieces - 1];
+                for (int k = 0; k < sizes[next]; ++k) lists[next][k] = lists[pieces - 1][k];
                 ++next;
             }
-            n = next;
+            pieces = next;
         }
         output = lists[0][wanted];
     } else {
-        forEachSortingComparator(candidates, [&](int x, int y) { last.add(all[x], all[y]); });
+        forEachSortingComparator(candidates, [&](int x, int y) { finish.add(all[x], all[y]); });
         output = all[wanted];
     }
-    // The final stage pruned tells which ranks of each sorted row it reads;
-    // each row then gets the sort that prunes cheapest to those.
+    // Stages from the last: each pruned to what the next reads.
     bool needed[kMaxSortedColumnWires]{};
     needed[output] = true;
     Comparator scratch[kSortedColumnCapacity]{};
-    pruneTo(last.list, last.size, needed, scratch);
-    Builder b;
-    for (int i = 0; i < mh; ++i) {
-        RowSort best = RowSort::kMergeSort;
-        int bestCost = -1;
-        for (RowSort kind : {RowSort::kMergeSort, RowSort::kMergeSortMirrored, RowSort::kInsertion,
-                             RowSort::kInsertionMirrored}) {
-            Builder row;
-            forEachRowComparator(kind, mw, [&](int x, int y) { row.add(x, y); });
-            bool rowNeeded[kMaxSortedColumnWires]{};
-            for (int j = 0; j < mw; ++j) rowNeeded[j] = needed[i * mw + j];
-            const int size = pruneTo(row.list, row.size, rowNeeded, scratch);
-            const int c = cost(scratch, size);
-            if (bestCost < 0 || c < bestCost) best = kind, bestCost = c;
-        }
-        forEachRowComparator(best, mw, [&](int x, int y) { b.add(i * mw + x, i * mw + y); });
-    }
-    for (int c = 0; c < last.size; ++c) b.list[b.size++] = last.list[c];
+    pruneTo(finish.list, finish.size, needed, scratch);
+    Builder diagonalStage, rowStage;
+    if (diagonals) sortLines(diagonalLines, needed, diagonalStage);
+    sortLines(rows, needed, rowStage);
+    Builder b = rowStage;
+    for (int c = 0; c < diagonalStage.size; ++c) b.list[b.size++] = diagonalStage.list[c];
+    for (int c = 0; c < finish.size; ++c) b.list[b.size++] = finish.list[c];
     for (bool& n : needed) n = false;
     needed[output] = true;
     net.size = pruneTo(b.list, b.size, needed, net.comparators);
     net.output = output;
+    return cost(net.comparators, net.size);
 }
 
 }  // namespace sorted_column_detail
@@ -228,13 +323,15 @@ constexpr void windowNetwork(int mw, int mh, bool merge, SortedColumnNetwork& ne
 // The network for a maskWidth x maskHeight window of sorted columns.
 constexpr SortedColumnNetwork makeSortedColumnNetwork(int mw, int mh) {
     using namespace sorted_column_detail;
-    SortedColumnNetwork merged, sorted;
-    windowNetwork(mw, mh, true, merged);
-    windowNetwork(mw, mh, false, sorted);
-    SortedColumnNetwork net = cost(sorted.comparators, sorted.size) <
-                                      cost(merged.comparators, merged.size)
-                                  ? sorted
-                                  : merged;
+    SortedColumnNetwork net;
+    int best = -1;
+    for (bool diagonals : {false, true}) {
+        for (bool merge : {false, true}) {
+            SortedColumnNetwork trial;
+            const int c = windowNetwork(mw, mh, diagonals, merge, trial);
+            if (best < 0 || c < best) best = c, net = trial;
+        }
+    }
     net.maskWidth = mw;
     net.maskHeight = mh;
     // The ranks read: every wire a comparator touches, and the output.
