@@ -79,7 +79,8 @@ template <typename T>
 void networkMedian(const MedianJob& job, Isa isa, Method method) {
     if (method == Method::kSortedColumns && hasSortedColumnNetwork(job.maskWidth, job.maskHeight)) {
         using Element = std::conditional_t<std::is_same_v<T, float>, OrderedFloat, T>;
-        std::vector<VectorSlot> scratch(sortedColumnScratchBytes(job.maskWidth, job.maskHeight) /
+        std::vector<VectorSlot> scratch(sortedColumnScratchBytes(job.width, job.maskWidth, job.maskHeight,
+                                                                 std::is_same_v<T, float>) /
                                         sizeof(VectorSlot));
         sortedColumnKernel<Element>(isa)(job, scratch.data());
         return;

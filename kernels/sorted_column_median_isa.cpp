@@ -39,6 +39,30 @@ inline void forEachVector(int count, F f) {
     for (int x = 0; x < count; ++x) f(x, S{});
 }
 
+// Whether all `count` floats at `floats` are non-negative and none is NaN:
+// then their bits as integers are in the median order.
+inline bool plainFloats(const unsigned char* floats, int count) {
+    using U = typename VectorOf<uint32_t, MK_VECTOR_BYTES>::Type;
+    constexpr int kLanes = VectorOf<uint32_t, MK_VECTOR_BYTES>::kLanes;
+    U most{};
+    int i = 0;
+    for (; i + kLanes <= count; i += kLanes) {
+        U bits;
+        std::memcpy(&bits, floats + 4 * i, sizeof bits);
+        most = most < bits ? bits : most;
+    }
+    uint32_t largest = 0;
+    for (; i < count; ++i) {
+        uint32_t bits;
+        std::memcpy(&bits, floats + 4 * i, sizeof bits);
+        largest = largest < bits ? bits : largest;
+    }
+    uint32_t lanes[kLanes];
+    std::memcpy(lanes, &most, sizeof lanes);
+    for (uint32_t lane : lanes) largest = largest < lane ? lane : largest;
+    return largest <= 0x7F800000u;
+}
+
 template <typename T, int MW, int MH>
 struct SortedColumns {
     static constexpr const SortedColumnNetwork& kNet = kSortedColumnNetwork<MW, MH>;
@@ -78,52 +102,101 @@ struct SortedColumns {
         L::store(dst + x * kSize, v[kNet.output]);
     }
 
-    // The region in strips of kSortedColumnChunk outputs, each from top to
-    // bottom. Floats are turned into keys once per element: a strip keeps
-    // the keys of its last MH source lines in a ring.
-    static void run(const MedianJob& job, unsigned char* scratch) {
-        constexpr bool kFloat = std::is_same_v<T, OrderedFloat>;
-        const std::size_t rowBytes = sortedColumnRowBytes(MW);
-        unsigned char* sorted = scratch;
-        unsigned char* ring = scratch + MH * rowBytes;
-        for (int x0 = 0; x0 < job.width; x0 += kSortedColumnChunk) {
-            const int outputs =
-                job.width - x0 < kSortedColumnChunk ? job.width - x0 : kSortedColumnChunk;
-            const int columns = outputs + MW - 1;
-            const unsigned char* src = job.origin + x0 * kSize;
-            const auto toKeys = [&](int line) {
-                orderedFloatKeys(src + line * job.srcStep, columns,
-                                 reinterpret_cast<int32_t*>(ring + line % MH * rowBytes));
-            };
-            if constexpr (kFloat) {
-                for (int i = 0; i < MH - 1; ++i) toKeys(i);
-            }
-            for (int y = 0; y < job.height; ++y) {
-                const unsigned char* lines[MH];
-                if constexpr (kFloat) {
-                    toKeys(y + MH - 1);
-                    for (int i = 0; i < MH; ++i) lines[i] = ring + (y + i) % MH * rowBytes;
-                } else {
-                    for (int i = 0; i < MH; ++i) lines[i] = src + (y + i) * job.srcStep;
+    // One output line from the source lines `lines`, in chunks, fetching
+    // the source line `next` (if any) into the cache on the way.
+    template <typename Element>
+    static void line(const unsigned char* const* lines, const unsigned char* next,
+                     unsigned char* sorted, unsigned char* out, int width) {
+        constexpr std::size_t kRowBytes = kSortedColumnLineStride;
+        constexpr int kChunkColumns = kSortedColumnLineBytes / kSize;
+        // Chunks start 64 bytes apart, so that their loads and stores keep
+        // the alignment of the lines.
+        constexpr int kStep = kChunkColumns - 64 / kSize;
+        static_assert(MW - 1 <= 64 / kSize);
+        for (int x0 = 0; x0 < width; x0 += kStep) {
+            const int outputs = width - x0 < kStep ? width - x0 : kStep;
+            const unsigned char* chunk[MH];
+            for (int i = 0; i < MH; ++i) chunk[i] = lines[i] + x0 * kSize;
+            if (next != nullptr) {
+                for (int at = 0; at < (outputs + MW - 1) * kSize; at += 64) {
+                    __builtin_prefetch(next + x0 * kSize + at);
                 }
-                forEachVector<T>(columns, [&](int x, auto lanes) {
-                    sortColumns<decltype(lanes)>(lines, sorted, rowBytes, x);
-                });
-                unsigned char* out = job.dst + y * job.dstStep + x0 * kSize;
-                forEachVector<T>(outputs, [&](int x, auto lanes) {
-                    medians<decltype(lanes)>(sorted, rowBytes, out, x);
-                });
             }
+            forEachVector<Element>(outputs + MW - 1, [&](int x, auto lanes) {
+                sortColumns<decltype(lanes)>(chunk, sorted, kRowBytes, x);
+            });
+            forEachVector<Element>(outputs, [&](int x, auto lanes) {
+                medians<decltype(lanes)>(sorted, kRowBytes, out + x0 * kSize, x);
+            });
+        }
+    }
+
+    static void run(const MedianJob& job, unsigned char* scratch) {
+        for (int y = 0; y < job.height; ++y) {
+            const unsigned char* lines[MH];
+            for (int i = 0; i < MH; ++i) lines[i] = job.origin + (y + i) * job.srcStep;
+            const unsigned char* next =
+                y + 1 < job.height ? job.origin + (y + MH) * job.srcStep : nullptr;
+            line<T>(lines, next, scratch, job.dst + y * job.dstStep, job.width);
+        }
+    }
+
+    // Floats whose bits read as integers already rank in the median order
+    // (every one non-negative and none NaN, as in most pictures) are filtered
+    // as they are. Windows that meet others take keys (OrderedFloat), made
+    // once per element: the last MH source lines' keys are kept in a ring.
+    static void runFloats(const MedianJob& job, unsigned char* scratch) {
+        unsigned char* ring = scratch + MH * kSortedColumnLineStride;
+        const std::size_t keyStride = sortedColumnKeyStride(job.width, MW);
+        const int columns = job.width + MW - 1;
+        bool plain[MH];     // per ring slot: its source line reads as integers
+        int keyedLine[MH];  // per ring slot: the source line whose keys it holds
+        const auto enter = [&](int at) {
+            plain[at % MH] = plainFloats(job.origin + at * job.srcStep, columns);
+            keyedLine[at % MH] = -1;
+        };
+        for (int i = 0; i < MH - 1; ++i) enter(i);
+        for (int y = 0; y < job.height; ++y) {
+            enter(y + MH - 1);
+            const unsigned char* next =
+                y + 1 < job.height ? job.origin + (y + MH) * job.srcStep : nullptr;
+            bool allPlain = true;
+            for (bool p : plain) allPlain = allPlain && p;
+            const unsigned char* lines[MH];
+            unsigned char* out = job.dst + y * job.dstStep;
+            if (allPlain) {
+                for (int i = 0; i < MH; ++i) lines[i] = job.origin + (y + i) * job.srcStep;
+                line<int32_t>(lines, next, scratch, out, job.width);
+                continue;
+            }
+            for (int i = 0; i < MH; ++i) {
+                unsigned char* keys = ring + (y + i) % MH * keyStride;
+                if (keyedLine[(y + i) % MH] != y + i) {
+                    orderedFloatKeys(job.origin + (y + i) * job.srcStep, columns,
+                                     reinterpret_cast<int32_t*>(keys));
+                    keyedLine[(y + i) % MH] = y + i;
+                }
+                lines[i] = keys;
+            }
+            line<OrderedFloat>(lines, next, scratch, out, job.width);
         }
     }
 };
 
 template <typename T, std::size_t... I>
-void dispatch(const MedianJob& job, unsigned char* rows, std::index_sequence<I...>) {
+void dispatch(const MedianJob& job, unsigned char* scratch, std::index_sequence<I...>) {
+    const auto one = [&](auto shape) {
+        using Kernel = SortedColumns<T, kSortedColumnShapes[shape].width,
+                                     kSortedColumnShapes[shape].height>;
+        if constexpr (std::is_same_v<T, OrderedFloat>) {
+            Kernel::runFloats(job, scratch);
+        } else {
+            Kernel::run(job, scratch);
+        }
+    };
     ((kSortedColumnShapes[I].width == job.maskWidth &&
               kSortedColumnShapes[I].height == job.maskHeight
-          ? SortedColumns<T, kSortedColumnShapes[I].width, kSortedColumnShapes[I].height>::run(
-                job, rows)
+          ? one(std::integral_constant<std::size_t, I>())
           : void()),
      ...);
 }

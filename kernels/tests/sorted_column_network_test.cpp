@@ -101,12 +101,4 @@ TEST(SortedColumnNetwork, SelectsTheMedianOfSampledLargeWindows) {
     }
 }
 
-TEST(SortedColumnNetwork, EveryCompiledShapeFitsTheScratch) {
-    for (const mediankernels::MaskShape& shape : mediankernels::kSortedColumnShapes) {
-        EXPECT_LE(shape.height, mediankernels::kMaxSortedColumnExtent);
-        EXPECT_GE(mediankernels::sortedColumnScratchBytes(shape.width, shape.height),
-                  2 * shape.height * (mediankernels::kSortedColumnChunk + shape.width - 1) * 4u);
-    }
-}
-
 }  // namespace
