@@ -125,6 +125,47 @@ TYPED_TEST(FastMedian, SortedColumnsMatchReferenceOnEveryInstructionSet) {
     }
 }
 
+TEST(FastMedianSortedColumns, FloatLinesSwitchBetweenBitsAndKeys) {
+    // Non-negative floats are ranked by their bits, windows holding a negative
+    // value, -0 or a NaN by keys: lines of both kinds in every order, with
+    // +0, +inf and the largest floats among the plain ones.
+    std::mt19937 random(30);
+    const float plain[] = {0.0f, std::numeric_limits<float>::infinity(),
+                           std::numeric_limits<float>::max(),
+                           std::numeric_limits<float>::denorm_min(), 1.0f, 2.5f};
+    const float special[] = {-0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(),
+                             -std::numeric_limits<float>::quiet_NaN(),
+                             -std::numeric_limits<float>::infinity()};
+    for (Isa isa : usableIsas()) {
+        for (const mediankernels::MaskShape& mask : mediankernels::kSortedColumnShapes) {
+            const int width = 37, height = 30;
+            const int line = width + mask.width - 1, lines = height + mask.height - 1;
+            std::vector<float> src(static_cast<size_t>(line) * lines);
+            for (int y = 0; y < lines; ++y) {
+                // Runs of plain lines, broken by lines with one special value.
+                const bool hasSpecial = y % 13 == 4 || y % 17 == 16;
+                for (int x = 0; x < line; ++x) {
+                    src[y * line + x] = random() % 3 == 0
+                                            ? plain[random() % std::size(plain)]
+                                            : static_cast<float>(random() % 1000) * 0.25f;
+                }
+                if (hasSpecial) src[y * line + random() % line] = special[random() % std::size(special)];
+            }
+            std::vector<float> expected(width * height), actual(width * height);
+            const int e = sizeof(float);
+            const MedianKernelPoint anchor{mask.width / 2, mask.height / 2};
+            const float* at = src.data() + anchor.x + anchor.y * line;
+            mediankernels::referenceMedian(at, line * e, expected.data(), width * e,
+                                           {width, height}, {mask.width, mask.height}, anchor);
+            mediankernels::fastMedian(at, line * e, actual.data(), width * e, {width, height},
+                                      {mask.width, mask.height}, anchor, isa,
+                                      Method::kSortedColumns);
+            EXPECT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0)
+                << mediankernels::isaName(isa) << " mask " << mask.width << "x" << mask.height;
+        }
+    }
+}
+
 TYPED_TEST(FastMedian, RuntimeNetworkMatchesReference) {
     std::mt19937 random(22);
     // The last is wide enough for several of the widest vectors, with a ragged end.
