@@ -29,9 +29,11 @@ Sixteen load16(const uint16_t* p) {
     return v;
 }
 
-uint16_t lane(Sixteen v, int i) {
-    uint16_t lanes[16];
-    std::memcpy(lanes, &v, sizeof lanes);
+// Lane i - 1 of `v`, or 0 for i = 0, without a branch.
+uint16_t laneBefore(Sixteen v, int i) {
+    uint16_t lanes[17];
+    lanes[0] = 0;
+    std::memcpy(lanes + 1, &v, sizeof v);
     return lanes[i];
 }
 
@@ -168,7 +170,7 @@ class Window {
     // receives how many of the window's elements lie in bins before it.
     uint8_t median(uint32_t target, uint32_t& below) {
         const int c = countAtOrBelow(cumulative_, target);
-        const uint32_t coarseBelow = c > 0 ? lane(cumulative_, c - 1) : 0;
+        const uint32_t coarseBelow = laneBefore(cumulative_, c);
         if (c < first_ || c > first_ + 1) {
             // Moving down, the median's bin becomes the lower active one;
             // moving up, the upper.
@@ -176,26 +178,34 @@ class Window {
             if (first_ > 14) first_ = 14;
             sumActive();
         }
-        const Sixteen running = runningSums(c == first_ ? low_ : high_, coarseBelow);
+        const Sixteen running = runningSums(active(c), coarseBelow);
         const int f = countAtOrBelow(running, target);
-        below = f > 0 ? lane(running, f - 1) : coarseBelow;
+        below = f > 0 ? laneBefore(running, f) : coarseBelow;
         return static_cast<uint8_t>(c * 16 + f);
     }
     uint8_t median(uint32_t target) {
         const int c = countAtOrBelow(cumulative_, target);
-        const uint32_t coarseBelow = c > 0 ? lane(cumulative_, c - 1) : 0;
+        const uint32_t coarseBelow = laneBefore(cumulative_, c);
         if (c < first_ || c > first_ + 1) {
             first_ = c < first_ ? c : c - 1;
             if (first_ > 14) first_ = 14;
             sumActive();
         }
-        const Sixteen running = runningSums(c == first_ ? low_ : high_, coarseBelow);
+        const Sixteen running = runningSums(active(c), coarseBelow);
         return static_cast<uint8_t>(c * 16 + countAtOrBelow(running, target));
     }
 
   private:
     const uint16_t* column(int x) const {
         return columns_ + static_cast<std::ptrdiff_t>(x) * kColumnBins;
+    }
+
+    // The fine counts of active coarse bin c, chosen without a branch: the
+    // median changes between the two at random on noisy pictures.
+    Sixteen active(int c) const {
+        const auto pick = static_cast<uint16_t>(c == first_ ? 0xFFFF : 0);
+        const Sixteen low = Sixteen{} + pick;
+        return (low_ & low) | (high_ & ~low);
     }
 
     void sumActive() {
