@@ -48,13 +48,17 @@ struct SortedColumnNetwork {
 
 namespace sorted_column_detail {
 
-struct Builder {
-    Comparator list[kSortedColumnCapacity]{};
+template <int Capacity>
+struct ListOf {
+    Comparator list[Capacity]{};
     int size = 0;
     constexpr void add(int low, int high) {
         list[size++] = {static_cast<uint16_t>(low), static_cast<uint16_t>(high), CompareKind::kBoth};
     }
 };
+using Builder = ListOf<kSortedColumnCapacity>;
+// The sort of one line: at most n (n - 1) / 2 comparators.
+using LineBuilder = ListOf<kMaxSortedColumnExtent * kMaxSortedColumnExtent / 2>;
 
 // Batcher's odd-even merge over `seq` (positions lo, lo + r, ... of a run of
 // n), where -1 marks padding known to lie above every value: comparators that
@@ -94,10 +98,11 @@ constexpr void mergeLists(const int* a, int na, const int* b, int nb, int* merge
 }
 
 // Keeps the comparators of `in` that lead to a wanted wire, each reduced to
-// the half that is wanted; returns the count written to `out`.
+// the half that is wanted; returns the count written to `out`, which must
+// hold `size` comparators (and may be `in`).
 constexpr int pruneTo(const Comparator* in, int size, bool* needed, Comparator* out) {
+    // Survivors go to the end of `out`, latest last, then move to its front.
     int kept = 0;
-    Comparator reversed[kSortedColumnCapacity]{};
     for (int c = size - 1; c >= 0; --c) {
         const Comparator cmp = in[c];
         const bool wantMin = needed[cmp.low], wantMax = needed[cmp.high];
@@ -106,9 +111,9 @@ constexpr int pruneTo(const Comparator* in, int size, bool* needed, Comparator* 
         const CompareKind kind = wantMin && wantMax ? CompareKind::kBoth
                                  : wantMin          ? CompareKind::kMinOnly
                                                     : CompareKind::kMaxOnly;
-        reversed[kept++] = {cmp.low, cmp.high, kind};
+        out[size - 1 - kept++] = {cmp.low, cmp.high, kind};
     }
-    for (int i = 0; i < kept; ++i) out[i] = reversed[kept - 1 - i];
+    for (int i = 0; i < kept; ++i) out[i] = out[size - kept + i];
     return kept;
 }
 
@@ -153,7 +158,6 @@ struct Lines {
 // cheapest to the wires `needed` after it; then marks in `needed` the wires
 // the kept comparators read.
 constexpr void sortLines(const Lines& lines, bool* needed, Builder& out) {
-    Comparator scratch[kSortedColumnCapacity]{};
     Builder stage;
     for (int l = 0; l < lines.count; ++l) {
         const int* w = lines.wires[l];
@@ -161,16 +165,16 @@ constexpr void sortLines(const Lines& lines, bool* needed, Builder& out) {
         int bestCost = -1;
         for (LineSort kind : {LineSort::kMergeSort, LineSort::kMergeSortMirrored,
                               LineSort::kInsertion, LineSort::kInsertionMirrored}) {
-            Builder one;
+            LineBuilder one;
             forEachLineComparator(kind, lines.size[l], [&](int x, int y) { one.add(w[x], w[y]); });
             bool probe[kMaxSortedColumnWires]{};
             for (int i = 0; i < kMaxSortedColumnWires; ++i) probe[i] = needed[i];
-            const int c = cost(scratch, pruneTo(one.list, one.size, probe, scratch));
+            const int c = cost(one.list, pruneTo(one.list, one.size, probe, one.list));
             if (bestCost < 0 || c < bestCost) best = kind, bestCost = c;
         }
         forEachLineComparator(best, lines.size[l], [&](int x, int y) { stage.add(w[x], w[y]); });
     }
-    pruneTo(stage.list, stage.size, needed, scratch);
+    stage.size = pruneTo(stage.list, stage.size, needed, stage.list);
     for (int c = 0; c < stage.size; ++c) out.list[out.size++] = stage.list[c];
 }
 
@@ -185,28 +189,30 @@ struct WireSet {
     constexpr int size() const {
         int n = 0;
         for (uint64_t b : bits) {
-            for (; b != 0; b &= b - 1) ++n;
+            b = b - ((b >> 1) & 0x5555555555555555u);
+            b = (b & 0x3333333333333333u) + ((b >> 2) & 0x3333333333333333u);
+            b = (b + (b >> 4)) & 0x0F0F0F0F0F0F0F0Fu;
+            n += static_cast<int>((b * 0x0101010101010101u) >> 56);
         }
         return n;
     }
 };
 
-// The fewest values at or below (or at or above) the k-th smallest of a
-// sorted line, from what was known of its cells before: the least union of
-// the cells' sets over every k + 1 of them.
-constexpr int leastUnion(const WireSet* sets, int n, int take) {
-    int least = -1;
-    for (uint32_t pick = 0; pick < (1u << n); ++pick) {
-        int bits = 0;
-        for (uint32_t p = pick; p != 0; p &= p - 1) ++bits;
-        if (bits != take) continue;
+// What is known of the k-th smallest of a sorted line from what was known of
+// its n cells before: it lies at or above some k + 1 of them, so at or above
+// the least union of their sets over every k + 1 cells. least[k] receives
+// that size for k + 1 cells.
+constexpr void leastUnions(const WireSet* sets, int n, int* least) {
+    for (int k = 0; k < n; ++k) least[k] = -1;
+    for (uint32_t pick = 1; pick < (1u << n); ++pick) {
         WireSet all;
+        int cells = 0;
         for (int i = 0; i < n; ++i) {
-            if (pick >> i & 1) all.join(sets[i]);
+            if (pick >> i & 1) all.join(sets[i]), ++cells;
         }
-        if (least < 0 || all.size() < least) least = all.size();
+        const int size = all.size();
+        if (least[cells - 1] < 0 || size < least[cells - 1]) least[cells - 1] = size;
     }
-    return least;
 }
 
 // The window network with or without the diagonal stage, the candidates
@@ -245,10 +251,13 @@ constexpr int windowNetwork(int mw, int mh, bool diagonals, bool merge, SortedCo
                 }
                 ++n;
             }
+            int leastDown[kMaxSortedColumnExtent]{}, leastUp[kMaxSortedColumnExtent]{};
+            leastUnions(downs, n, leastDown);
+            leastUnions(ups, n, leastUp);
             for (int k = 0; k < n; ++k) {
                 const int w = diagonalLines.wires[diagonalLines.count][k];
-                atOrBelow[w] = leastUnion(downs, n, k + 1);
-                atOrAbove[w] = leastUnion(ups, n, n - k);
+                atOrBelow[w] = leastDown[k];
+                atOrAbove[w] = leastUp[n - 1 - k];
             }
             diagonalLines.size[diagonalLines.count++] = n;
         }
@@ -303,17 +312,15 @@ constexpr int windowNetwork(int mw, int mh, bool diagonals, bool merge, SortedCo
     // Stages from the last: each pruned to what the next reads.
     bool needed[kMaxSortedColumnWires]{};
     needed[output] = true;
-    Comparator scratch[kSortedColumnCapacity]{};
-    pruneTo(finish.list, finish.size, needed, scratch);
+    finish.size = pruneTo(finish.list, finish.size, needed, finish.list);
     Builder diagonalStage, rowStage;
     if (diagonals) sortLines(diagonalLines, needed, diagonalStage);
     sortLines(rows, needed, rowStage);
-    Builder b = rowStage;
-    for (int c = 0; c < diagonalStage.size; ++c) b.list[b.size++] = diagonalStage.list[c];
-    for (int c = 0; c < finish.size; ++c) b.list[b.size++] = finish.list[c];
-    for (bool& n : needed) n = false;
-    needed[output] = true;
-    net.size = pruneTo(b.list, b.size, needed, net.comparators);
+    // Each stage is already pruned to what the next one reads.
+    net.size = 0;
+    for (const Builder* stage : {&rowStage, &diagonalStage, &finish}) {
+        for (int c = 0; c < stage->size; ++c) net.comparators[net.size++] = stage->list[c];
+    }
     net.output = output;
     return cost(net.comparators, net.size);
 }
