@@ -85,20 +85,25 @@ TEST(SortedColumnNetwork, SelectsTheMedianOfEverySortedZeroOneWindow) {
     checkEveryWindow(mediankernels::kSortedColumnNetwork<5, 1>);
 }
 
-TEST(SortedColumnNetwork, SelectsTheMedianOfSampledLargeWindows) {
-    // 10^9 windows for 9 x 9: a sample, weighted towards the middle counts
-    // where the median is decided.
-    const SortedColumnNetwork& net = mediankernels::kSortedColumnNetwork<9, 9>;
+void checkSampledWindows(const SortedColumnNetwork& net, int rounds) {
+    const int mw = net.maskWidth, mh = net.maskHeight;
     std::mt19937 random(31);
-    std::binomial_distribution<int> middle(9, 0.5);
-    std::uniform_int_distribution<int> any(0, 9);
-    for (int round = 0; round < 20000; ++round) {
-        std::vector<std::vector<int>> batch(64, std::vector<int>(9));
+    std::binomial_distribution<int> middle(mh, 0.5);
+    std::uniform_int_distribution<int> any(0, mh);
+    for (int round = 0; round < rounds; ++round) {
+        std::vector<std::vector<int>> batch(64, std::vector<int>(static_cast<size_t>(mw)));
         for (auto& window : batch) {
             for (int& ones : window) ones = round % 2 ? middle(random) : any(random);
         }
         checkBatch(net, batch);
     }
+}
+
+TEST(SortedColumnNetwork, SelectsTheMedianOfSampledLargeWindows) {
+    // 10^9 windows for 9 x 9 and 12^11 for 11 x 11: samples, half of them
+    // weighted towards the middle counts where the median is decided.
+    checkSampledWindows(mediankernels::kSortedColumnNetwork<9, 9>, 20000);
+    checkSampledWindows(mediankernels::kSortedColumnNetwork<11, 11>, 20000);
 }
 
 }  // namespace
