@@ -19,7 +19,8 @@ namespace mediankernels {
 struct MaskShape {
     int width, height;
 };
-inline constexpr MaskShape kSortedColumnShapes[] = {{3, 3}, {5, 5}, {7, 7}, {9, 9}, {11, 11}};
+inline constexpr MaskShape kSortedColumnShapes[] = {{3, 3}, {5, 5}, {7, 7}, {9, 9}, {11, 11},
+                                                   {4, 4}, {3, 5}, {5, 3}, {3, 7}, {7, 3}};
 
 constexpr bool hasSortedColumnNetwork(int maskWidth, int maskHeight) {
     for (const MaskShape& s : kSortedColumnShapes) {
