@@ -15,9 +15,10 @@ namespace mediankernels {
 
 namespace {
 
-// Largest windows for which the network beats the other methods; its cost
-// grows with the window, theirs much less. Measured with bench/median: past
-// the compiled-in 9 x 9 network, bytes go to the column histograms and the
+// Largest windows for which the plain network beats the other methods; its
+// cost grows with the window, theirs much less. The sorted-column networks,
+// where a mask has one (up to 11 x 11), come before all of them. Measured
+// with bench/median: past these, bytes go to the column histograms and the
 // wider types to sorted blocks, each about constant in the window size there.
 constexpr int kNetworkLimit = 81;
 
@@ -148,7 +149,17 @@ MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dst
                         mask.width,
                         mask.height};
     const int count = mask.width * mask.height;
-    if (method == Method::kAuto) method = automaticMethod<T>(mask.width, mask.height);
+    if (method == Method::kAuto) {
+        method = automaticMethod<T>(mask.width, mask.height);
+        // Without SSE4.1 the lane-wise min / max of unsigned 16-bit and
+        // 32-bit keys take several instructions each; past 81 elements the
+        // networks then lose to the sorted blocks.
+        constexpr bool kEmulatedMinMax = std::is_same_v<T, uint16_t> || sizeof(T) == 4;
+        if (kEmulatedMinMax && isa <= Isa::kSse2 && method == Method::kSortedColumns &&
+            count > kNetworkLimit) {
+            method = Method::kSortedBlock;
+        }
+    }
     if ((method == Method::kNetwork || method == Method::kSortedColumns) &&
         count <= kMaxNetworkCount) {
         networkMedian<T>(job, isa, method);
