@@ -236,6 +236,43 @@ TEST(FastMedianColumnHistogram, BytesMatchReferenceOnEveryInstructionSet) {
     }
 }
 
+TEST(FastMedianColumnHistogram, MedianWalksAndJumpsAcrossCoarseBins) {
+    // The window keeps the fine counts of two coarse bins around the median
+    // and moves them when the median leaves: a ramp walks the median through
+    // every coarse bin up and down, bands of 0 and 255 make it jump between
+    // the first and the last, and values at 15 / 16 and 239 / 240 sit on the
+    // edges of the outer bins.
+    const int width = 300, height = 12, mw = 15, mh = 9;
+    const int line = width + mw - 1, lines = height + mh - 1;
+    std::vector<uint8_t> src(static_cast<size_t>(line) * lines);
+    std::mt19937 random(32);
+    for (int y = 0; y < lines; ++y) {
+        for (int x = 0; x < line; ++x) {
+            uint8_t v;
+            if (y < 4) {
+                const int ramp = x % 200;
+                v = static_cast<uint8_t>(ramp < 100 ? ramp * 255 / 99 : (199 - ramp) * 255 / 99);
+            } else if (y < 12) {
+                v = (x / 20) % 2 ? 255 : 0;
+            } else {
+                const uint8_t edges[] = {15, 16, 239, 240, 0, 255};
+                v = edges[random() % 6];
+            }
+            src[static_cast<size_t>(y) * line + x] = v;
+        }
+    }
+    std::vector<uint8_t> expected(width * height), actual(width * height);
+    mediankernels::referenceMedian(src.data(), line, expected.data(), width, {width, height},
+                                   {mw, mh}, {0, 0});
+    for (Isa isa : usableIsas()) {
+        ASSERT_EQ(mediankernels::fastMedian(src.data(), line, actual.data(), width,
+                                            {width, height}, {mw, mh}, {0, 0}, isa,
+                                            Method::kColumnHistogram),
+                  kMedianOk);
+        EXPECT_EQ(actual, expected) << mediankernels::isaName(isa);
+    }
+}
+
 TEST(FastMedianColumnHistogram, LargestSixteenBitCountsDoNotWrap) {
     // 255 x 257 = 65535 elements, the most the 16-bit counts hold, all of one value
     // except a corner: every coarse and fine total reaches its limit.
