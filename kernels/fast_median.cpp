@@ -9,14 +9,16 @@
 #include "histogram_median.h"
 #include "selection_network.h"
 #include "sorted_block_median.h"
+#include "sorted_column_median.h"
 
 namespace mediankernels {
 
 namespace {
 
-// Largest windows for which the network beats the other methods; its cost
-// grows with the window, theirs much less. Measured with bench/median: past
-// the compiled-in 9 x 9 network, bytes go to the column histograms and the
+// Largest windows for which the plain network beats the other methods; its
+// cost grows with the window, theirs much less. The sorted-column networks,
+// where a mask has one (up to 11 x 11), come before all of them. Measured
+// with bench/median: past these, bytes go to the column histograms and the
 // wider types to sorted blocks, each about constant in the window size there.
 constexpr int kNetworkLimit = 81;
 
@@ -75,7 +77,15 @@ void floatNetworkMedian(const MedianJob& job, Isa isa) {
 }
 
 template <typename T>
-void networkMedian(const MedianJob& job, Isa isa) {
+void networkMedian(const MedianJob& job, Isa isa, Method method) {
+    if (method == Method::kSortedColumns && hasSortedColumnNetwork(job.maskWidth, job.maskHeight)) {
+        using Element = std::conditional_t<std::is_same_v<T, float>, OrderedFloat, T>;
+        std::vector<VectorSlot> scratch(sortedColumnScratchBytes(job.width, job.maskWidth, job.maskHeight,
+                                                                 std::is_same_v<T, float>) /
+                                        sizeof(VectorSlot));
+        sortedColumnKernel<Element>(isa)(job, scratch.data());
+        return;
+    }
     if constexpr (std::is_same_v<T, float>) {
         floatNetworkMedian(job, isa);
     } else {
@@ -85,7 +95,8 @@ void networkMedian(const MedianJob& job, Isa isa) {
 
 void columnHistogramMedian(const MedianJob& job, Isa isa) {
     const std::size_t counts =
-        static_cast<std::size_t>(job.width + job.maskWidth - 1) * kColumnBins;
+        static_cast<std::size_t>(std::min(job.width, kColumnHistogramStrip) + job.maskWidth - 1) *
+        kColumnBins;
     std::vector<VectorSlot> columns(counts * sizeof(uint16_t) / sizeof(VectorSlot) + 1);
     columnHistogramKernel(isa)(job, reinterpret_cast<uint16_t*>(columns.data()));
 }
@@ -112,6 +123,7 @@ void sortedBlockMedian(const MedianJob& job, Isa isa) {
 template <typename T>
 Method automaticMethod(int maskWidth, int maskHeight) {
     const int count = maskWidth * maskHeight;
+    if (hasSortedColumnNetwork(maskWidth, maskHeight)) return Method::kSortedColumns;
     if (count <= kNetworkLimit) return Method::kNetwork;
     if (sizeof(T) == 1 && count <= kMaxColumnHistogramCount) return Method::kColumnHistogram;
     if (sizeof(T) > 1 && sortedBlockFits(maskWidth, maskHeight)) return Method::kSortedBlock;
@@ -137,9 +149,20 @@ MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dst
                         mask.width,
                         mask.height};
     const int count = mask.width * mask.height;
-    if (method == Method::kAuto) method = automaticMethod<T>(mask.width, mask.height);
-    if (method == Method::kNetwork && count <= kMaxNetworkCount) {
-        networkMedian<T>(job, isa);
+    if (method == Method::kAuto) {
+        method = automaticMethod<T>(mask.width, mask.height);
+        // Without SSE4.1 the lane-wise min / max of unsigned 16-bit and
+        // 32-bit keys take several instructions each; past 81 elements the
+        // networks then lose to the sorted blocks.
+        constexpr bool kEmulatedMinMax = std::is_same_v<T, uint16_t> || sizeof(T) == 4;
+        if (kEmulatedMinMax && isa <= Isa::kSse2 && method == Method::kSortedColumns &&
+            count > kNetworkLimit) {
+            method = Method::kSortedBlock;
+        }
+    }
+    if ((method == Method::kNetwork || method == Method::kSortedColumns) &&
+        count <= kMaxNetworkCount) {
+        networkMedian<T>(job, isa, method);
     } else if (method == Method::kColumnHistogram && sizeof(T) == 1 &&
                count <= kMaxColumnHistogramCount) {
         columnHistogramMedian(job, isa);

@@ -11,6 +11,7 @@ namespace mediankernels {
 enum class Method {
     kAuto,             // the fastest for this window and type
     kNetwork,          // selection network, up to kMaxNetworkCount elements
+    kSortedColumns,    // sorted columns, masks hasSortedColumnNetwork takes (others: kNetwork)
     kHistogram,        // running histogram
     kColumnHistogram,  // per-column histograms, bytes only (others: kHistogram)
     kSortedBlock,      // sorted blocks, masks sortedBlockFits takes (others: kHistogram)

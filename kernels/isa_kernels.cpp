@@ -82,6 +82,22 @@ NetworkKernels<T> networkKernels(Isa isa) {
     }
 }
 
+template <typename T>
+SortedColumnKernel<T> sortedColumnKernel(Isa isa) {
+    switch (isa) {
+#ifndef MK_SCALAR_ONLY
+        case Isa::kSse2:
+            return sse2::sortedColumnMedian<T>;
+        case Isa::kAvx2:
+            return avx2::sortedColumnMedian<T>;
+        case Isa::kAvx512:
+            return avx512::sortedColumnMedian<T>;
+#endif
+        default:
+            return scalar::sortedColumnMedian<T>;
+    }
+}
+
 ColumnHistogramKernel columnHistogramKernel(Isa isa) {
     switch (isa) {
 #ifndef MK_SCALAR_ONLY
@@ -132,6 +148,10 @@ template NetworkKernels<uint8_t> networkKernels(Isa);
 template NetworkKernels<uint16_t> networkKernels(Isa);
 template NetworkKernels<int16_t> networkKernels(Isa);
 template NetworkKernels<OrderedFloat> networkKernels(Isa);
+template SortedColumnKernel<uint8_t> sortedColumnKernel<uint8_t>(Isa);
+template SortedColumnKernel<uint16_t> sortedColumnKernel<uint16_t>(Isa);
+template SortedColumnKernel<int16_t> sortedColumnKernel<int16_t>(Isa);
+template SortedColumnKernel<OrderedFloat> sortedColumnKernel<OrderedFloat>(Isa);
 template SortedBlockKernel<uint8_t> sortedBlockKernel<uint8_t>(Isa);
 template SortedBlockKernel<uint16_t> sortedBlockKernel<uint16_t>(Isa);
 template SortedBlockKernel<int16_t> sortedBlockKernel<int16_t>(Isa);

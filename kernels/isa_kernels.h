@@ -25,6 +25,9 @@ struct NetworkKernels {
                     void* scratch);
 };
 
+// `scratch`: sortedColumnScratchBytes of the mask, 64-byte aligned.
+template <typename T>
+using SortedColumnKernel = void (*)(const MedianJob&, void* scratch);
 using ColumnHistogramKernel = void (*)(const MedianJob&, uint16_t* columns);
 template <typename T>
 using SortedBlockKernel = void (*)(const MedianJob&, const SortedBlockPlan&,
@@ -40,6 +43,8 @@ Isa preferredIsa();
 // Kernels of a usable set.
 template <typename T>
 NetworkKernels<T> networkKernels(Isa isa);
+template <typename T>
+SortedColumnKernel<T> sortedColumnKernel(Isa isa);
 ColumnHistogramKernel columnHistogramKernel(Isa isa);
 template <typename T>
 SortedBlockKernel<T> sortedBlockKernel(Isa isa);
@@ -54,6 +59,8 @@ OrderedFloatKeys orderedFloatKeysKernel(Isa isa);
     template <typename T>                                                          \
     void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets, \
                               const RuntimeNetwork& network, void* scratch);       \
+    template <typename T>                                                          \
+    void sortedColumnMedian(const MedianJob& job, void* scratch);                  \
     void columnHistogramMedian8u(const MedianJob& job, uint16_t* columns);         \
     template <typename T>                                                          \
     void sortedBlockMedian(const MedianJob& job, const SortedBlockPlan& plan,     \

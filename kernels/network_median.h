@@ -158,4 +158,7 @@ template <typename T>
 void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,
                           const RuntimeNetwork& network, void* scratch);
 
+// Writes the OrderedFloat keys of `count` floats.
+void orderedFloatKeys(const unsigned char* floats, int count, int32_t* keys);
+
 }  // namespace mediankernels::MK_ISA_NS

@@ -183,8 +183,9 @@ void medianOfBlock(const SortedBlockPlan& p, const unsigned char* src, unsigned 
         {b.binAt, rv, 1}, bu, bv, p.maskU, p.maskV, b.lines, [&](int u0, int v0, Window& window) {
             const Bounds bounds{static_cast<uint16_t>(u0), static_cast<uint16_t>(v0),
                                 static_cast<uint16_t>(p.maskU), static_cast<uint16_t>(p.maskV)};
-            const uint32_t first = uint32_t{window.median(target)} << p.binShift;
-            uint32_t need = target - window.belowMedianBin();
+            uint32_t below = 0;
+            const uint32_t first = uint32_t{window.median(target, below)} << p.binShift;
+            uint32_t need = target - below;
             for (uint32_t group = first;; group += 64) {
                 const uint64_t in = inside64(b.positionU + group, b.positionV + group, bounds);
                 const auto members = static_cast<uint32_t>(__builtin_popcountll(in));

@@ -1,9 +1,11 @@
 // Time per output pixel of the median kernels and of OpenCV's medianBlur on
-// the same noisy picture, single-threaded, for every element type, square
-// windows and the rectangular and even ones. OpenCV filters the whole picture
-// with replicated borders, the kernels its valid region; counting output
-// pixels makes the two comparable. OpenCV accepts 16- and 32-bit data only for
-// windows 3 and 5, and only odd squares at all.
+// the same pictures, single-threaded, for every element type: a noisy smooth
+// picture that the caches hold (square windows, rectangular and even ones),
+// and a 2048 x 2048 array of uniformly random values, larger than the caches
+// and the worst case for the data-dependent methods (square windows). OpenCV
+// filters the whole picture with replicated borders, the kernels its valid
+// region; counting output pixels makes the two comparable. OpenCV accepts 16-
+// and 32-bit data only for windows 3 and 5, and only odd squares at all.
 //
 // Also timed: a copy of the picture (the memory floor), and whole plug-in
 // calls through the host stand-in next to the output allocation they include.
@@ -14,9 +16,11 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <fstream>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <random>
+#include <string>
 #include <vector>
 
 #include "hv/host.h"
@@ -25,7 +29,10 @@
 
 namespace {
 
+// The pictures, by the index that benchmark arguments carry.
+enum Picture { kSmooth = 0, kRandom = 1 };
 constexpr int kRows = 512, kColumns = 768;
+constexpr int kRandomSide = 2048;
 
 template <typename T>
 struct Type;
@@ -60,7 +67,7 @@ struct Type<float> {
 
 // A smooth picture with salt-and-pepper and Gaussian noise, the filter's usual input.
 template <typename T>
-cv::Mat picture() {
+cv::Mat smoothPicture() {
     std::mt19937 random(5);
     std::normal_distribution<double> noise(0.0, 0.05);
     cv::Mat image(kRows, kColumns, Type<T>::cv);
@@ -76,12 +83,38 @@ cv::Mat picture() {
     return image;
 }
 
-// The window's first extent runs along the picture's lines (OpenCV rows).
+// Uniformly random values over the whole range of the type (floats in [0, 1)).
+template <typename T>
+cv::Mat randomPicture() {
+    std::mt19937 random(6);
+    cv::Mat image(kRandomSide, kRandomSide, Type<T>::cv);
+    for (int r = 0; r < kRandomSide; ++r) {
+        for (int c = 0; c < kRandomSide; ++c) {
+            if constexpr (std::is_same_v<T, float>) {
+                image.at<T>(r, c) = std::uniform_real_distribution<float>(0.0f, 1.0f)(random);
+            } else {
+                image.at<T>(r, c) = static_cast<T>(random());
+            }
+        }
+    }
+    return image;
+}
+
+// Each picture is made once per type and shared by every benchmark of it.
+template <typename T>
+const cv::Mat& picture(int which = kSmooth) {
+    static const cv::Mat smooth = smoothPicture<T>();
+    static const cv::Mat random = randomPicture<T>();
+    return which == kRandom ? random : smooth;
+}
+
+// The window's first extent runs along the picture's lines (OpenCV rows);
+// the third argument is the picture.
 template <typename T>
 void ours(benchmark::State& state) {
     const int along = static_cast<int>(state.range(0)), across = static_cast<int>(state.range(1));
-    const cv::Mat in = picture<T>();
-    const int width = kColumns - along + 1, height = kRows - across + 1;
+    const cv::Mat& in = picture<T>(static_cast<int>(state.range(2)));
+    const int width = in.cols - along + 1, height = in.rows - across + 1;
     std::vector<T> out(static_cast<size_t>(width) * height);
     const int ax = (along - 1) / 2, ay = (across - 1) / 2;
     for (auto _ : state) {
@@ -97,26 +130,26 @@ template <typename T>
 void opencv(benchmark::State& state) {
     const int k = static_cast<int>(state.range(0));
     cv::setNumThreads(1);
-    const cv::Mat in = picture<T>();
+    const cv::Mat& in = picture<T>(static_cast<int>(state.range(1)));
     cv::Mat out;
     for (auto _ : state) {
         cv::medianBlur(in, out, k);
         benchmark::DoNotOptimize(out.data);
     }
-    state.SetItemsProcessed(state.iterations() * kRows * kColumns);
+    state.SetItemsProcessed(state.iterations() * in.rows * in.cols);
 }
 
 // The memory floor: the picture copied to a buffer of its size.
 template <typename T>
 void copy(benchmark::State& state) {
-    const cv::Mat in = picture<T>();
-    std::vector<T> out(static_cast<size_t>(kRows) * kColumns);
+    const cv::Mat& in = picture<T>(static_cast<int>(state.range(0)));
+    std::vector<T> out(in.total());
     for (auto _ : state) {
         std::memcpy(out.data(), in.data, out.size() * sizeof(T));
         benchmark::DoNotOptimize(out.data());
         benchmark::ClobberMemory();
     }
-    state.SetItemsProcessed(state.iterations() * kRows * kColumns);
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(in.total()));
 }
 
 // A whole plug-in call as the host makes it: the host's arrays are
@@ -128,7 +161,7 @@ const hvhost::Plugin& plugin() {
 
 template <typename T>
 hv::ArrayPtr hostPicture() {
-    const cv::Mat in = picture<T>();
+    const cv::Mat& in = picture<T>();
     const std::uint64_t dims[2] = {kColumns, kRows};
     hv::ArrayPtr array = hv::createArray(Type<T>::classID, dims);
     std::memcpy(array->getData(), in.data, sizeof(T) * kRows * kColumns);
@@ -183,14 +216,21 @@ void fastest(benchmark::internal::Benchmark* b) {
 
 void windows(benchmark::internal::Benchmark* b) {
     fastest(b);
-    for (int k : kSquares) b->Args({k, k});
-    for (const auto& shape : kShapes) b->Args({shape[0], shape[1]});
+    for (int k : kSquares) b->Args({k, k, kSmooth});
+    for (const auto& shape : kShapes) b->Args({shape[0], shape[1], kSmooth});
+    for (int k : kSquares) b->Args({k, k, kRandom});
 }
 void opencvWindows(benchmark::internal::Benchmark* b, bool bytes) {
     fastest(b);
-    for (int k : kSquares) {
-        if (bytes || k <= 5) b->Arg(k);
+    for (int p : {kSmooth, kRandom}) {
+        for (int k : kSquares) {
+            if (bytes || k <= 5) b->Args({k, p});
+        }
     }
+}
+void copies(benchmark::internal::Benchmark* b) {
+    fastest(b);
+    b->Arg(kSmooth)->Arg(kRandom);
 }
 void pluginWindows(benchmark::internal::Benchmark* b) {
     fastest(b);
@@ -202,7 +242,7 @@ void pluginWindows(benchmark::internal::Benchmark* b) {
     BENCHMARK(opencv<T>)->Name("opencv/" name)->Apply([](auto* b) {                         \
         opencvWindows(b, bytes);                                                            \
     });                                                                                     \
-    BENCHMARK(copy<T>)->Name("copy/" name)->Apply(fastest);                                 \
+    BENCHMARK(copy<T>)->Name("copy/" name)->Apply(copies);                                  \
     BENCHMARK(pluginCall<T>)->Name("plugin/" name)->Apply(pluginWindows);                   \
     BENCHMARK(outputAllocation<T>)->Name("allocation/" name)->Apply(pluginWindows);
 MK_BENCH_TYPE(uint8_t, "8u", true)
@@ -211,6 +251,25 @@ MK_BENCH_TYPE(int16_t, "16s", false)
 MK_BENCH_TYPE(float, "32f", false)
 #undef MK_BENCH_TYPE
 
+// The processor, as the kernel's "model name" line gives it.
+std::string processorModel() {
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    for (std::string line; std::getline(cpuinfo, line);) {
+        const auto colon = line.find(':');
+        if (line.rfind("model name", 0) == 0 && colon != std::string::npos) {
+            return line.substr(line.find_first_not_of(" \t", colon + 1));
+        }
+    }
+    return "unknown";
+}
+
 }  // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    benchmark::AddCustomContext("processor", processorModel());
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -9,6 +9,8 @@ import sys
 TYPES = ["8u", "16u", "16s", "32f"]
 # The rectangular and even windows in median_bench's order (along, across).
 SHAPES = [(3, 7), (7, 3), (4, 4), (2, 6), (1, 9), (9, 1), (1, 25), (25, 1)]
+# median_bench's pictures, by the index its benchmarks carry.
+PICTURES = {0: "smooth 512 × 768", 1: "random 2048 × 2048"}
 
 
 def load(path, statistic="median"):
@@ -25,29 +27,74 @@ def cell(t):
     return f"{t:.2f}" if t is not None else "n/a"
 
 
-def main():
-    times = load(sys.argv[1])
-    fastest = load(sys.argv[1], "best")
-    scipy = json.load(open(sys.argv[2])) if len(sys.argv) > 2 else {}
+def results(times, fastest, scipy, picture):
     rows = ["| type | window | ours ns/px | ours, fastest run | OpenCV ns/px | SciPy ns/px "
             "| best peer ÷ ours | ours ÷ copy |",
             "|---|---|---:|---:|---:|---:|---:|---:|"]
     for kind in TYPES:
-        windows = {key[2:] for key in times if key[:2] == ("ours", kind)}
+        windows = {key[2:4] for key in times if key[:2] == ("ours", kind) and key[4] == picture}
         # Squares by size, then the other shapes in a fixed order.
-        windows = sorted(w for w in windows if w[0] == w[1]) + [w for w in SHAPES if w in windows and w[0] != w[1]]
-        copy = times.get(("copy", kind))
+        windows = sorted(w for w in windows if w[0] == w[1]) + [
+            w for w in SHAPES if w in windows and w[0] != w[1]]
+        copy = times.get(("copy", kind, picture))
         for along, across in windows:
-            ours = times[("ours", kind, along, across)]
-            cv = times.get(("opencv", kind, along)) if along == across else None
-            sp = scipy.get(f"{kind}/{along}/{across}")
+            ours = times[("ours", kind, along, across, picture)]
+            cv = times.get(("opencv", kind, along, picture)) if along == across else None
+            sp = scipy.get(f"{kind}/{along}/{across}") if picture == 0 else None
             peers = [t for t in (cv, sp) if t is not None]
             ratio = f"{min(peers) / ours:.1f}×" if peers else "n/a"
             floor = f"{ours / copy:.0f}×" if copy else "n/a"
-            best = fastest.get(("ours", kind, along, across))
+            best = fastest.get(("ours", kind, along, across, picture))
             rows.append(f"| {kind} | {along}×{across} | {ours:.2f} | {cell(best)} | {cell(cv)} "
                         f"| {cell(sp)} | {ratio} | {floor} |")
-    print("\n".join(rows))
+    return rows
+
+
+def goals(times, picture):
+    """The single-threaded goals, checked on the medians of the repetitions."""
+    rows = ["| goal | measured | met |", "|---|---|---|"]
+
+    def verdict(ok):
+        return "yes" if ok else "**no**"
+
+    for kind in TYPES:
+        for k in (3, 5):
+            ours = times.get(("ours", kind, k, k, picture))
+            cv = times.get(("opencv", kind, k, picture))
+            if ours and cv:
+                rows.append(f"| {kind} {k}×{k}: ≥ 1.5× OpenCV | {cv / ours:.2f}× "
+                            f"({ours:.2f} against {cv:.2f} ns) | {verdict(cv / ours >= 1.5)} |")
+    squares = sorted({key[2] for key in times
+                      if key[:2] == ("ours", "8u") and key[2] == key[3] and key[4] == picture})
+    for k in squares:
+        ours = times[("ours", "8u", k, k, picture)]
+        limit = 4.0 if k <= 9 else 8.0
+        rows.append(f"| 8u {k}×{k}: ≤ {limit:.0f} ns | {ours:.2f} ns | {verdict(ours <= limit)} |")
+    for kind in TYPES[1:]:
+        for k in squares:
+            if k < 7:
+                continue
+            ours = times.get(("ours", kind, k, k, picture))
+            bytes_ = times[("ours", "8u", k, k, picture)]
+            if ours:
+                rows.append(f"| {kind} {k}×{k}: ≤ 2× 8u | {ours / bytes_:.2f}× ({ours:.2f} ns) "
+                            f"| {verdict(ours <= 2 * bytes_)} |")
+    return rows
+
+
+def main():
+    data = json.load(open(sys.argv[1]))
+    times = load(sys.argv[1])
+    fastest = load(sys.argv[1], "best")
+    scipy = json.load(open(sys.argv[2])) if len(sys.argv) > 2 else {}
+    print(f"Processor: {data.get('context', {}).get('processor', 'unknown')}")
+    for picture, name in PICTURES.items():
+        print()
+        print(f"### Picture: {name}")
+        print()
+        print("\n".join(results(times, fastest, scipy, picture)))
+        print()
+        print("\n".join(goals(times, picture)))
 
     print()
     print("| type | window | kernel ns/px | plug-in call ns/px | call − kernel | output created and written ns/px |")
@@ -55,17 +102,17 @@ def main():
     for kind in TYPES:
         for key in sorted(k for k in times if k[:2] == ("plugin", kind)):
             k = key[2]
-            kernel = times.get(("ours", kind, k, k))
+            kernel = times.get(("ours", kind, k, k, 0))
             call = times[key]
             alloc = times.get(("allocation", kind, k))
             diff = f"{call - kernel:+.2f}" if kernel is not None else "n/a"
             print(f"| {kind} | {k}×{k} | {cell(kernel)} | {call:.2f} | {diff} | {cell(alloc)} |")
 
     print()
-    print("| type | copy of the picture ns/px |")
-    print("|---|---:|")
+    print("| type | copy of the smooth picture ns/px | copy of the random picture ns/px |")
+    print("|---|---:|---:|")
     for kind in TYPES:
-        print(f"| {kind} | {cell(times.get(('copy', kind)))} |")
+        print(f"| {kind} | {cell(times.get(('copy', kind, 0)))} | {cell(times.get(('copy', kind, 1)))} |")
 
 
 if __name__ == "__main__":

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "reference_median.h"
+#include "sorted_column_median.h"
 
 namespace {
 
@@ -108,6 +109,63 @@ TYPED_TEST(FastMedian, NetworkMatchesReferenceForEveryCompiledWindowSize) {
     }
 }
 
+TYPED_TEST(FastMedian, SortedColumnsMatchReferenceOnEveryInstructionSet) {
+    std::mt19937 random(29);
+    for (Isa isa : usableIsas()) {
+        for (const mediankernels::MaskShape& mask : mediankernels::kSortedColumnShapes) {
+            // Regions narrower than one vector of each set, ragged ends, one
+            // line, and lines of several chunks with a short last one.
+            // Chunks hold 1024 bytes of columns.
+            for (int width : {1, 2, 7, 15, 16, 33, 63, 64, 65, 130, 250, 600, 1030, 2100}) {
+                const int height = width > 100 ? 2 : 1 + static_cast<int>(random() % 4);
+                expectSameAsReference<TypeParam>({width, height, mask.width, mask.height}, isa,
+                                                 Method::kSortedColumns, random);
+            }
+        }
+    }
+}
+
+TEST(FastMedianSortedColumns, FloatLinesSwitchBetweenBitsAndKeys) {
+    // Non-negative floats are ranked by their bits, windows holding a negative
+    // value, -0 or a NaN by keys: lines of both kinds in every order, with
+    // +0, +inf and the largest floats among the plain ones.
+    std::mt19937 random(30);
+    const float plain[] = {0.0f, std::numeric_limits<float>::infinity(),
+                           std::numeric_limits<float>::max(),
+                           std::numeric_limits<float>::denorm_min(), 1.0f, 2.5f};
+    const float special[] = {-0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(),
+                             -std::numeric_limits<float>::quiet_NaN(),
+                             -std::numeric_limits<float>::infinity()};
+    for (Isa isa : usableIsas()) {
+        for (const mediankernels::MaskShape& mask : mediankernels::kSortedColumnShapes) {
+            const int width = 37, height = 30;
+            const int line = width + mask.width - 1, lines = height + mask.height - 1;
+            std::vector<float> src(static_cast<size_t>(line) * lines);
+            for (int y = 0; y < lines; ++y) {
+                // Runs of plain lines, broken by lines with one special value.
+                const bool hasSpecial = y % 13 == 4 || y % 17 == 16;
+                for (int x = 0; x < line; ++x) {
+                    src[y * line + x] = random() % 3 == 0
+                                            ? plain[random() % std::size(plain)]
+                                            : static_cast<float>(random() % 1000) * 0.25f;
+                }
+                if (hasSpecial) src[y * line + random() % line] = special[random() % std::size(special)];
+            }
+            std::vector<float> expected(width * height), actual(width * height);
+            const int e = sizeof(float);
+            const MedianKernelPoint anchor{mask.width / 2, mask.height / 2};
+            const float* at = src.data() + anchor.x + anchor.y * line;
+            mediankernels::referenceMedian(at, line * e, expected.data(), width * e,
+                                           {width, height}, {mask.width, mask.height}, anchor);
+            mediankernels::fastMedian(at, line * e, actual.data(), width * e, {width, height},
+                                      {mask.width, mask.height}, anchor, isa,
+                                      Method::kSortedColumns);
+            EXPECT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0)
+                << mediankernels::isaName(isa) << " mask " << mask.width << "x" << mask.height;
+        }
+    }
+}
+
 TYPED_TEST(FastMedian, RuntimeNetworkMatchesReference) {
     std::mt19937 random(22);
     // The last is wide enough for several of the widest vectors, with a ragged end.
@@ -175,6 +233,43 @@ TEST(FastMedianColumnHistogram, BytesMatchReferenceOnEveryInstructionSet) {
         for (const Shape& s : shapes) {
             expectSameAsReference<uint8_t>(s, isa, Method::kColumnHistogram, random);
         }
+    }
+}
+
+TEST(FastMedianColumnHistogram, MedianWalksAndJumpsAcrossCoarseBins) {
+    // The window keeps the fine counts of two coarse bins around the median
+    // and moves them when the median leaves: a ramp walks the median through
+    // every coarse bin up and down, bands of 0 and 255 make it jump between
+    // the first and the last, and values at 15 / 16 and 239 / 240 sit on the
+    // edges of the outer bins.
+    const int width = 300, height = 12, mw = 15, mh = 9;
+    const int line = width + mw - 1, lines = height + mh - 1;
+    std::vector<uint8_t> src(static_cast<size_t>(line) * lines);
+    std::mt19937 random(32);
+    for (int y = 0; y < lines; ++y) {
+        for (int x = 0; x < line; ++x) {
+            uint8_t v;
+            if (y < 4) {
+                const int ramp = x % 200;
+                v = static_cast<uint8_t>(ramp < 100 ? ramp * 255 / 99 : (199 - ramp) * 255 / 99);
+            } else if (y < 12) {
+                v = (x / 20) % 2 ? 255 : 0;
+            } else {
+                const uint8_t edges[] = {15, 16, 239, 240, 0, 255};
+                v = edges[random() % 6];
+            }
+            src[static_cast<size_t>(y) * line + x] = v;
+        }
+    }
+    std::vector<uint8_t> expected(width * height), actual(width * height);
+    mediankernels::referenceMedian(src.data(), line, expected.data(), width, {width, height},
+                                   {mw, mh}, {0, 0});
+    for (Isa isa : usableIsas()) {
+        ASSERT_EQ(mediankernels::fastMedian(src.data(), line, actual.data(), width,
+                                            {width, height}, {mw, mh}, {0, 0}, isa,
+                                            Method::kColumnHistogram),
+                  kMedianOk);
+        EXPECT_EQ(actual, expected) << mediankernels::isaName(isa);
     }
 }
 
