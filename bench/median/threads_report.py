@@ -15,8 +15,9 @@ def load(runs, statistic):
     for run in runs:
         if run.get("run_type") == "aggregate" and run.get("aggregate_name") != statistic:
             continue
-        parts = run["run_name"].split("/")
-        times[tuple(parts[:2]) + tuple(int(p) for p in parts[2:])] = 1e9 / run["items_per_second"]
+        parts = run["run_name"].split("/")  # kind/type/window[/threads]/real_time
+        numbers = tuple(int(p) for p in parts[2:] if p.isdigit())
+        times[tuple(parts[:2]) + numbers] = 1e9 / run["items_per_second"]
     return times
 
 
