@@ -14,6 +14,9 @@ set(CMAKE_CXX_COMPILER aarch64-linux-gnu-g++)
 set(CMAKE_FIND_ROOT_PATH /usr/aarch64-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 
+# The Debian package of a cross build is for the target, not for the build machine.
+set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE arm64)
+
 # pkg-config would otherwise answer with the build machine's own packages, whose
 # include directory holds amd64 headers.
 if(NOT DEFINED ENV{PKG_CONFIG_LIBDIR})
