@@ -42,17 +42,19 @@ std::vector<Band> splitRegion(KernelSize region, KernelSize mask, int threads) {
                              (static_cast<std::int64_t>(region.height) + mask.height - 1);
     // Whole lines keep each band's destination in one piece, so lines are cut
     // unless cutting columns re-reads less or there are too few lines.
-    const bool acrossLines =
-        region.height >= threads ? reReadAcross <= reReadAlong || region.width < threads
+    const bool acrossLines = region.height >= threads
+                                 ? reReadAcross <= reReadAlong || region.width < threads
                                  : region.height >= region.width;
     const std::int32_t extent = acrossLines ? region.height : region.width;
-    const int count = static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, extent)));
+    const int count =
+        static_cast<int>(std::max<std::int64_t>(1, std::min<std::int64_t>(threads, extent)));
 
     std::vector<Band> bands;
     bands.reserve(static_cast<std::size_t>(count));
     for (int i = 0; i < count; ++i) {
         const auto first = static_cast<std::int32_t>(static_cast<std::int64_t>(extent) * i / count);
-        const auto next = static_cast<std::int32_t>(static_cast<std::int64_t>(extent) * (i + 1) / count);
+        const auto next =
+            static_cast<std::int32_t>(static_cast<std::int64_t>(extent) * (i + 1) / count);
         bands.push_back(acrossLines ? Band{0, first, region.width, next - first}
                                     : Band{first, 0, next - first, region.height});
     }

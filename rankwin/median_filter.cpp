@@ -86,9 +86,10 @@ void MedianFilter::callKernel(const void* sourceData, const std::uint64_t* sourc
     const KernelPoint anchor{ax, ay};
     const auto kernel = reinterpret_cast<MedianKernel<T>>(entry);
 
-    const int threads = static_cast<std::uint64_t>(R) * static_cast<std::uint64_t>(C) >= kThreadedElements
-                            ? threadCount()
-                            : 1;
+    const int threads =
+        static_cast<std::uint64_t>(R) * static_cast<std::uint64_t>(C) >= kThreadedElements
+            ? threadCount()
+            : 1;
     if (threads == 1) {
         kernel(reinterpret_cast<const T*>(source), sourceStep, reinterpret_cast<T*>(destination),
                destinationStep, region, mask, anchor);
@@ -101,12 +102,13 @@ void MedianFilter::callKernel(const void* sourceData, const std::uint64_t* sourc
     const std::vector<Band> bands = splitRegion(region, mask, threads);
     runBands(static_cast<int>(bands.size()), [&](int i) {
         const Band& b = bands[static_cast<std::size_t>(i)];
-        kernel(reinterpret_cast<const T*>(source + static_cast<std::ptrdiff_t>(b.y) * sourceStep +
-                                          static_cast<std::ptrdiff_t>(b.x) * E),
-               sourceStep,
-               reinterpret_cast<T*>(destination + static_cast<std::ptrdiff_t>(b.y) * destinationStep +
-                                    static_cast<std::ptrdiff_t>(b.x) * E),
-               destinationStep, KernelSize{b.width, b.height}, mask, anchor);
+        kernel(
+            reinterpret_cast<const T*>(source + static_cast<std::ptrdiff_t>(b.y) * sourceStep +
+                                       static_cast<std::ptrdiff_t>(b.x) * E),
+            sourceStep,
+            reinterpret_cast<T*>(destination + static_cast<std::ptrdiff_t>(b.y) * destinationStep +
+                                 static_cast<std::ptrdiff_t>(b.x) * E),
+            destinationStep, KernelSize{b.width, b.height}, mask, anchor);
     });
 }
 

@@ -67,8 +67,10 @@ const hv::ArrayPtr& randomArray() {
             std::uniform_real_distribution<T> d(0, 1);
             for (std::size_t i = 0; i < std::size_t{kSide} * kSide; ++i) data[i] = d(random);
         } else {
-            std::uniform_int_distribution<int> d(std::numeric_limits<T>::min(), std::numeric_limits<T>::max());
-            for (std::size_t i = 0; i < std::size_t{kSide} * kSide; ++i) data[i] = static_cast<T>(d(random));
+            std::uniform_int_distribution<int> d(std::numeric_limits<T>::min(),
+                                                 std::numeric_limits<T>::max());
+            for (std::size_t i = 0; i < std::size_t{kSide} * kSide; ++i)
+                data[i] = static_cast<T>(d(random));
         }
         return a;
     }();
@@ -118,9 +120,8 @@ void opencv(benchmark::State& state) {
 constexpr int kWindows[] = {3, 5, 7, 9, 15, 31};
 
 void fastest(benchmark::internal::Benchmark* b) {
-    b->ComputeStatistics("best", [](const std::vector<double>& v) {
-        return *std::max_element(v.begin(), v.end());
-    });
+    b->ComputeStatistics(
+        "best", [](const std::vector<double>& v) { return *std::max_element(v.begin(), v.end()); });
     b->Unit(benchmark::kMillisecond);
     // Wall time: the calling thread's processor time leaves out the others'.
     b->UseRealTime();
@@ -139,8 +140,8 @@ void opencvWindows(benchmark::internal::Benchmark* b, bool bytes) {
     }
 }
 
-#define MK_BENCH_TYPE(T, name, bytes)                                                     \
-    BENCHMARK(pluginCall<T>)->Name("plugin/" name)->Apply(pluginWindows);                 \
+#define MK_BENCH_TYPE(T, name, bytes)                                     \
+    BENCHMARK(pluginCall<T>)->Name("plugin/" name)->Apply(pluginWindows); \
     BENCHMARK(opencv<T>)->Name("opencv/" name)->Apply([](auto* b) { opencvWindows(b, bytes); });
 MK_BENCH_TYPE(uint8_t, "8u", true)
 MK_BENCH_TYPE(uint16_t, "16u", false)

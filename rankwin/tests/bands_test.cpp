@@ -21,9 +21,9 @@ using rankwin::KernelSize;
 // Every element of the region lies in exactly one band, and band sizes differ
 // by at most one line or column.
 void expectTiling(KernelSize region, KernelSize mask, int threads) {
-    SCOPED_TRACE(::testing::Message() << region.width << "x" << region.height << " mask "
-                                      << mask.width << "x" << mask.height << ", " << threads
-                                      << " threads");
+    SCOPED_TRACE(::testing::Message()
+                 << region.width << "x" << region.height << " mask " << mask.width << "x"
+                 << mask.height << ", " << threads << " threads");
     const std::vector<Band> bands = rankwin::splitRegion(region, mask, threads);
     ASSERT_GE(bands.size(), 1u);
     ASSERT_LE(bands.size(), static_cast<std::size_t>(std::max(threads, 1)));
@@ -106,7 +106,8 @@ TEST(RunBands, EveryBandOnceTheFirstOnTheCallingThread) {
     });
     for (const auto& r : runs) EXPECT_EQ(r.load(), 1);
     EXPECT_EQ(threads[0], std::this_thread::get_id());
-    for (std::size_t i = 1; i < threads.size(); ++i) EXPECT_NE(threads[i], std::this_thread::get_id());
+    for (std::size_t i = 1; i < threads.size(); ++i)
+        EXPECT_NE(threads[i], std::this_thread::get_id());
     rankwin::runBands(0, [](int) { FAIL(); });
 }
 

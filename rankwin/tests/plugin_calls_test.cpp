@@ -239,9 +239,10 @@ TEST_F(PluginCalls, MillionElementImagesGoToTheKernelInOneBandPerThread) {
         const RecordedCall& c = calls[static_cast<std::size_t>(b)];
         EXPECT_EQ(static_cast<const char*>(c.src) - in, 2 * (2 + 1 * 1000) + firstLines[b] * 2000);
         EXPECT_EQ(static_cast<const char*>(c.dst) - out, firstLines[b] * 1992);
-        EXPECT_EQ((std::vector<int>{c.srcStep, c.dstStep, c.roiWidth, c.roiHeight, c.maskWidth,
-                                    c.maskHeight, c.anchorX, c.anchorY}),
-                  (std::vector<int>{2000, 1992, 996, firstLines[b + 1] - firstLines[b], 5, 3, 2, 1}));
+        EXPECT_EQ(
+            (std::vector<int>{c.srcStep, c.dstStep, c.roiWidth, c.roiHeight, c.maskWidth,
+                              c.maskHeight, c.anchorX, c.anchorY}),
+            (std::vector<int>{2000, 1992, 996, firstLines[b + 1] - firstLines[b], 5, 3, 2, 1}));
     }
 
     // One thread: the one call of a small image.
@@ -271,8 +272,9 @@ TEST_F(PluginCalls, ImagesOfFewKernelLinesAreCutAlongTheLines) {
         const RecordedCall& c = calls[static_cast<std::size_t>(b)];
         EXPECT_EQ(static_cast<const char*>(c.src) - in, 4 * (1 + 499999 * b));
         EXPECT_EQ(static_cast<const char*>(c.dst) - out, 4 * 499999 * b);
-        EXPECT_EQ((std::vector<int>{c.srcStep, c.dstStep, c.roiWidth, c.roiHeight, c.anchorX, c.anchorY}),
-                  (std::vector<int>{4000000, 3999992, 499999, 1, 1, 0}));
+        EXPECT_EQ(
+            (std::vector<int>{c.srcStep, c.dstStep, c.roiWidth, c.roiHeight, c.anchorX, c.anchorY}),
+            (std::vector<int>{4000000, 3999992, 499999, 1, 1, 0}));
     }
 }
 

@@ -108,15 +108,19 @@ void expectThreadsChangeNoBit(hvExtensionEntry entry, hvClassID id, std::mt19937
     const std::uint64_t rows = 1031, columns = 977;
     auto values = randomValues<T>(rows * columns, random);
     if constexpr (std::is_floating_point_v<T>) {
-        const T specials[] = {std::numeric_limits<T>::quiet_NaN(), -std::numeric_limits<T>::quiet_NaN(),
-                              std::numeric_limits<T>::infinity(), -std::numeric_limits<T>::infinity(),
-                              T(0), -T(0)};
+        const T specials[] = {std::numeric_limits<T>::quiet_NaN(),
+                              -std::numeric_limits<T>::quiet_NaN(),
+                              std::numeric_limits<T>::infinity(),
+                              -std::numeric_limits<T>::infinity(),
+                              T(0),
+                              -T(0)};
         for (std::size_t i = 0; i < values.size(); i += 7) values[i] = specials[i % 6];
     }
     const auto image = makeArray<T>(id, rows, columns, values);
     const double windows[][2] = {{3, 3}, {5, 5}, {4, 2}, {1, 9}, {15, 1}, {11, 11}};
     for (const auto& w : windows) {
-        SCOPED_TRACE(::testing::Message() << "class " << id << ", window [" << w[0] << " " << w[1] << "]");
+        SCOPED_TRACE(::testing::Message()
+                     << "class " << id << ", window [" << w[0] << " " << w[1] << "]");
         const auto one = filteredBytes(entry, image, w[0], w[1], "1");
         ASSERT_FALSE(one.empty());
         for (const char* threads : {"2", "3", "8"}) {

@@ -92,7 +92,8 @@ TEST(RunProgram, StartsProgramsOfThisBuildAndOfTheMachine) {
     // This test program is of this build: in a cross build run under an emulator it is
     // started through the emulator, and must not fail as a foreign executable.
     const std::string self = fs::read_symlink("/proc/self/exe").string();
-    const auto r = fixtures::runProgram(self, {"--gtest_list_tests", "--gtest_filter=ScratchDir.*"});
+    const auto r =
+        fixtures::runProgram(self, {"--gtest_list_tests", "--gtest_filter=ScratchDir.*"});
     ASSERT_TRUE(r.started) << r.spawnError;
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_NE(r.out.find("IsFreshAndUniqueAndRemovedWithItsContents"), std::string::npos) << r.out;
