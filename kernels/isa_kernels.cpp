@@ -9,6 +9,7 @@ namespace mediankernels {
 namespace {
 
 [[maybe_unused]] bool processorRuns(Isa isa) {
+#if defined(__x86_64__)
     switch (isa) {
         case Isa::kScalar:
         case Isa::kSse2:  // part of every x86-64
@@ -20,8 +21,16 @@ namespace {
         case Isa::kAvx512:
             return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
                    __builtin_cpu_supports("bmi2") && __builtin_cpu_supports("popcnt");
+        case Isa::kNeon:
+            return false;
     }
     return false;
+#elif defined(__aarch64__)
+    // Advanced SIMD is part of every 64-bit ARM processor.
+    return isa == Isa::kScalar || isa == Isa::kNeon;
+#else
+    return isa == Isa::kScalar;
+#endif
 }
 
 Isa findPreferredIsa() {
@@ -57,6 +66,8 @@ const char* isaName(Isa isa) {
             return "avx2";
         case Isa::kAvx512:
             return "avx512";
+        case Isa::kNeon:
+            return "neon";
     }
     return "?";
 }
@@ -69,13 +80,16 @@ Isa preferredIsa() {
 template <typename T>
 NetworkKernels<T> networkKernels(Isa isa) {
     switch (isa) {
-#ifndef MK_SCALAR_ONLY
+#if defined(MK_X86_VECTORS)
         case Isa::kSse2:
             return {sse2::fixedNetworkMedian<T>, sse2::runtimeNetworkMedian<T>};
         case Isa::kAvx2:
             return {avx2::fixedNetworkMedian<T>, avx2::runtimeNetworkMedian<T>};
         case Isa::kAvx512:
             return {avx512::fixedNetworkMedian<T>, avx512::runtimeNetworkMedian<T>};
+#elif defined(MK_ARM_VECTORS)
+        case Isa::kNeon:
+            return {neon::fixedNetworkMedian<T>, neon::runtimeNetworkMedian<T>};
 #endif
         default:
             return {scalar::fixedNetworkMedian<T>, scalar::runtimeNetworkMedian<T>};
@@ -85,13 +99,16 @@ NetworkKernels<T> networkKernels(Isa isa) {
 template <typename T>
 SortedColumnKernel<T> sortedColumnKernel(Isa isa) {
     switch (isa) {
-#ifndef MK_SCALAR_ONLY
+#if defined(MK_X86_VECTORS)
         case Isa::kSse2:
             return sse2::sortedColumnMedian<T>;
         case Isa::kAvx2:
             return avx2::sortedColumnMedian<T>;
         case Isa::kAvx512:
             return avx512::sortedColumnMedian<T>;
+#elif defined(MK_ARM_VECTORS)
+        case Isa::kNeon:
+            return neon::sortedColumnMedian<T>;
 #endif
         default:
             return scalar::sortedColumnMedian<T>;
@@ -100,13 +117,16 @@ SortedColumnKernel<T> sortedColumnKernel(Isa isa) {
 
 ColumnHistogramKernel columnHistogramKernel(Isa isa) {
     switch (isa) {
-#ifndef MK_SCALAR_ONLY
+#if defined(MK_X86_VECTORS)
         case Isa::kSse2:
             return sse2::columnHistogramMedian8u;
         case Isa::kAvx2:
             return avx2::columnHistogramMedian8u;
         case Isa::kAvx512:
             return avx512::columnHistogramMedian8u;
+#elif defined(MK_ARM_VECTORS)
+        case Isa::kNeon:
+            return neon::columnHistogramMedian8u;
 #endif
         default:
             return scalar::columnHistogramMedian8u;
@@ -116,13 +136,16 @@ ColumnHistogramKernel columnHistogramKernel(Isa isa) {
 template <typename T>
 SortedBlockKernel<T> sortedBlockKernel(Isa isa) {
     switch (isa) {
-#ifndef MK_SCALAR_ONLY
+#if defined(MK_X86_VECTORS)
         case Isa::kSse2:
             return sse2::sortedBlockMedian<T>;
         case Isa::kAvx2:
             return avx2::sortedBlockMedian<T>;
         case Isa::kAvx512:
             return avx512::sortedBlockMedian<T>;
+#elif defined(MK_ARM_VECTORS)
+        case Isa::kNeon:
+            return neon::sortedBlockMedian<T>;
 #endif
         default:
             return scalar::sortedBlockMedian<T>;
@@ -131,13 +154,16 @@ SortedBlockKernel<T> sortedBlockKernel(Isa isa) {
 
 OrderedFloatKeys orderedFloatKeysKernel(Isa isa) {
     switch (isa) {
-#ifndef MK_SCALAR_ONLY
+#if defined(MK_X86_VECTORS)
         case Isa::kSse2:
             return sse2::orderedFloatKeys;
         case Isa::kAvx2:
             return avx2::orderedFloatKeys;
         case Isa::kAvx512:
             return avx512::orderedFloatKeys;
+#elif defined(MK_ARM_VECTORS)
+        case Isa::kNeon:
+            return neon::orderedFloatKeys;
 #endif
         default:
             return scalar::orderedFloatKeys;

@@ -11,8 +11,9 @@
 
 namespace mediankernels {
 
-enum class Isa { kScalar, kSse2, kAvx2, kAvx512 };
-inline constexpr Isa kAllIsas[] = {Isa::kScalar, Isa::kSse2, Isa::kAvx2, Isa::kAvx512};
+// Narrowest first within each processor family: a later usable set is preferred.
+enum class Isa { kScalar, kSse2, kAvx2, kAvx512, kNeon };
+inline constexpr Isa kAllIsas[] = {Isa::kScalar, Isa::kSse2, Isa::kAvx2, Isa::kAvx512, Isa::kNeon};
 
 // Widest vector (in bytes) a kernel of `isa` keeps per window element.
 inline constexpr std::size_t kMaxVectorBytes = 64;
@@ -37,7 +38,7 @@ using SortedBlockKernel = void (*)(const MedianJob&, const SortedBlockPlan&,
 bool isaUsable(Isa isa);
 const char* isaName(Isa isa);
 
-// The widest usable set; MEDIAN_KERNELS_ISA=scalar|sse2|avx2|avx512 caps it.
+// The widest usable set; MEDIAN_KERNELS_ISA=scalar|sse2|avx2|avx512|neon caps it.
 Isa preferredIsa();
 
 // Kernels of a usable set.
@@ -71,6 +72,7 @@ MK_DECLARE_ISA(scalar)
 MK_DECLARE_ISA(sse2)
 MK_DECLARE_ISA(avx2)
 MK_DECLARE_ISA(avx512)
+MK_DECLARE_ISA(neon)
 #undef MK_DECLARE_ISA
 
 }  // namespace mediankernels

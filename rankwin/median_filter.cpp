@@ -2,7 +2,9 @@
 
 #include <cstddef>
 #include <limits>
+#include <vector>
 
+#include "bands.h"
 #include "hv/hv.h"
 #include "kernel_signature.h"
 #include "kernellocator/kernel_locator.h"
@@ -75,12 +77,39 @@ void MedianFilter::callKernel(const void* sourceData, const std::uint64_t* sourc
     const std::int32_t ay = (window.n - 1) / 2;
     // The offset spans up to half the image, so it is computed in full width.
     const std::ptrdiff_t anchorOffset = E * (ax + static_cast<std::ptrdiff_t>(ay) * R);
-    const T* source =
-        reinterpret_cast<const T*>(static_cast<const unsigned char*>(sourceData) + anchorOffset);
+    const auto* source = static_cast<const unsigned char*>(sourceData) + anchorOffset;
+    auto* destination = static_cast<unsigned char*>(destinationData);
+    const std::int32_t sourceStep = R * E;
+    const std::int32_t destinationStep = (R - window.m + 1) * E;
+    const KernelSize region{R - window.m + 1, C - window.n + 1};
+    const KernelSize mask{window.m, window.n};
+    const KernelPoint anchor{ax, ay};
     const auto kernel = reinterpret_cast<MedianKernel<T>>(entry);
-    kernel(source, R * E, static_cast<T*>(destinationData), (R - window.m + 1) * E,
-           KernelSize{R - window.m + 1, C - window.n + 1}, KernelSize{window.m, window.n},
-           KernelPoint{ax, ay});
+
+    const int threads =
+        static_cast<std::uint64_t>(R) * static_cast<std::uint64_t>(C) >= kThreadedElements
+            ? threadCount()
+            : 1;
+    if (threads == 1) {
+        kernel(reinterpret_cast<const T*>(source), sourceStep, reinterpret_cast<T*>(destination),
+               destinationStep, region, mask, anchor);
+        return;
+    }
+    // Each band is the same call on part of the region: its source and
+    // destination pointers move to the band's first element, steps, mask and
+    // anchor stay. The workers only run the kernel; nothing on them raises a
+    // host error.
+    const std::vector<Band> bands = splitRegion(region, mask, threads);
+    runBands(static_cast<int>(bands.size()), [&](int i) {
+        const Band& b = bands[static_cast<std::size_t>(i)];
+        kernel(
+            reinterpret_cast<const T*>(source + static_cast<std::ptrdiff_t>(b.y) * sourceStep +
+                                       static_cast<std::ptrdiff_t>(b.x) * E),
+            sourceStep,
+            reinterpret_cast<T*>(destination + static_cast<std::ptrdiff_t>(b.y) * destinationStep +
+                                 static_cast<std::ptrdiff_t>(b.x) * E),
+            destinationStep, KernelSize{b.width, b.height}, mask, anchor);
+    });
 }
 
 }  // namespace rankwin

@@ -29,7 +29,9 @@ class MedianFilter {
     // sourceDims[1] columns into `destinationData`, which has room for
     // (rows - m + 1) x (columns - n + 1) elements. The window must lie within
     // the array. Raises a host error for an unsupported class, a kernel that
-    // was not found, or an array too large for the kernels' 32-bit steps.
+    // was not found, or an array too large for the kernels' 32-bit steps, always
+    // before any kernel runs. Arrays of kThreadedElements or more are filtered
+    // in bands on threadCount() threads, all joined before this returns.
     void filter(const void* sourceData, const std::uint64_t* sourceDims, void* destinationData,
                 Window window) const;
 

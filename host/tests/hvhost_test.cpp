@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "brute_force_median.h"
+#include "run_program.h"
 #include "tiff_array.h"
 
 namespace {
@@ -26,7 +27,9 @@ struct HostRun {
 
 HostRun runHost(const std::string& arguments, const std::string& environment = "") {
     const std::string errors = ::testing::TempDir() + std::to_string(getpid()) + "_hvhost_stderr";
-    const std::string command = environment + " '" HVHOST "' " + arguments + " 2>'" + errors + "'";
+    std::string command = environment;
+    for (const std::string& word : fixtures::programWords(HVHOST)) command += " '" + word + "'";
+    command += " " + arguments + " 2>'" + errors + "'";
     const int raw = std::system(command.c_str());
     std::ifstream in(errors);
     HostRun run{WIFEXITED(raw) ? WEXITSTATUS(raw) : -1,

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,8 @@ class PluginCalls : public ::testing::Test {
         clearRecordedCalls();
     }
     void TearDown() override {
+        failKernelsOffThisThread(false);
+        unsetenv("RANKWIN_THREADS");
         plugin_.reset();
         unsetenv("HV_KERNEL_LIBRARY");
         unsetenv("HV_KERNEL_LOCATOR_TRACE");
@@ -207,6 +211,83 @@ TEST_F(PluginCalls, KernelsResolvedInOrderOncePerLoad) {
     std::vector<std::string> twice = once;
     twice.insert(twice.end(), once.begin(), once.end());
     EXPECT_EQ(traceLines(tracePath_), twice);
+}
+
+// The calls the kernels got, in the order of their destinations.
+std::vector<RecordedCall> callsByDestination() {
+    std::vector<RecordedCall> calls;
+    for (std::size_t i = 0; i < recordedCallCount(); ++i) calls.push_back(recordedCall(i));
+    std::sort(calls.begin(), calls.end(),
+              [](const RecordedCall& a, const RecordedCall& b) { return a.dst < b.dst; });
+    return calls;
+}
+
+TEST_F(PluginCalls, MillionElementImagesGoToTheKernelInOneBandPerThread) {
+    // 1000 x 1000 uint16, window [5 3]: region 996 x 998 kernel lines, cut into
+    // lines of equal share; each band keeps the steps, mask and anchor.
+    setenv("RANKWIN_THREADS", "3", 1);
+    const auto image = makeImage(cls::kUint16, 1000, 1000);
+    const CallResult result = call(image, makeWindow(5, 3));
+    ASSERT_EQ(result.error, "") << result.message;
+    const auto* in = static_cast<const char*>(image->getData());
+    const auto* out = static_cast<const char*>(result.outputs.at(0)->getData());
+    const std::vector<RecordedCall> calls = callsByDestination();
+    ASSERT_EQ(calls.size(), 3u);
+    const int firstLines[] = {0, 332, 665, 998};
+    for (int b = 0; b < 3; ++b) {
+        SCOPED_TRACE(b);
+        const RecordedCall& c = calls[static_cast<std::size_t>(b)];
+        EXPECT_EQ(static_cast<const char*>(c.src) - in, 2 * (2 + 1 * 1000) + firstLines[b] * 2000);
+        EXPECT_EQ(static_cast<const char*>(c.dst) - out, firstLines[b] * 1992);
+        EXPECT_EQ(
+            (std::vector<int>{c.srcStep, c.dstStep, c.roiWidth, c.roiHeight, c.maskWidth,
+                              c.maskHeight, c.anchorX, c.anchorY}),
+            (std::vector<int>{2000, 1992, 996, firstLines[b + 1] - firstLines[b], 5, 3, 2, 1}));
+    }
+
+    // One thread: the one call of a small image.
+    setenv("RANKWIN_THREADS", "1", 1);
+    clearRecordedCalls();
+    expectKernelCall(call(image, makeWindow(5, 3)), image,
+                     {"16u", 2 * 1002, 2000, 1992, 996, 998, 5, 3, 2, 1});
+    // One element short of a million: one call whatever the setting.
+    setenv("RANKWIN_THREADS", "3", 1);
+    clearRecordedCalls();
+    const auto smaller = makeImage(cls::kUint16, 1000, 999);
+    expectKernelCall(call(smaller, makeWindow(5, 3)), smaller,
+                     {"16u", 2 * 1002, 2000, 1992, 996, 997, 5, 3, 2, 1});
+}
+
+TEST_F(PluginCalls, ImagesOfFewKernelLinesAreCutAlongTheLines) {
+    // One long host column pair: a single kernel line, cut into columns.
+    setenv("RANKWIN_THREADS", "2", 1);
+    const auto image = makeImage(cls::kSingle, 1000000, 2);
+    const CallResult result = call(image, makeWindow(3, 2));
+    ASSERT_EQ(result.error, "") << result.message;
+    const auto* in = static_cast<const char*>(image->getData());
+    const auto* out = static_cast<const char*>(result.outputs.at(0)->getData());
+    const std::vector<RecordedCall> calls = callsByDestination();
+    ASSERT_EQ(calls.size(), 2u);
+    for (int b = 0; b < 2; ++b) {
+        const RecordedCall& c = calls[static_cast<std::size_t>(b)];
+        EXPECT_EQ(static_cast<const char*>(c.src) - in, 4 * (1 + 499999 * b));
+        EXPECT_EQ(static_cast<const char*>(c.dst) - out, 4 * 499999 * b);
+        EXPECT_EQ(
+            (std::vector<int>{c.srcStep, c.dstStep, c.roiWidth, c.roiHeight, c.anchorX, c.anchorY}),
+            (std::vector<int>{4000000, 3999992, 499999, 1, 1, 0}));
+    }
+}
+
+TEST_F(PluginCalls, AKernelFailingOnAWorkerFailsTheCallOnTheCallingThread) {
+    // Every band still runs and every thread is joined; the failure then
+    // leaves the entry point on the thread that called it, as it would with
+    // one thread.
+    setenv("RANKWIN_THREADS", "4", 1);
+    failKernelsOffThisThread(true);
+    const auto image = makeImage(cls::kUint8, 1000, 1000);
+    const auto window = makeWindow(3, 3);
+    EXPECT_THROW(callPlugin(plugin_->entry(), {image.get(), window.get()}), std::runtime_error);
+    EXPECT_EQ(recordedCallCount(), 4u);
 }
 
 TEST(PluginExports, OnlyTheEntryPointIsExported) {

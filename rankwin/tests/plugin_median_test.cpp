@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <limits>
 #include <memory>
@@ -85,6 +86,65 @@ TEST_F(PluginMedian, Uint8) { checkWindows<std::uint8_t>(cls::kUint8); }
 TEST_F(PluginMedian, Uint16) { checkWindows<std::uint16_t>(cls::kUint16); }
 TEST_F(PluginMedian, Int16) { checkWindows<std::int16_t>(cls::kInt16); }
 TEST_F(PluginMedian, Single) { checkWindows<float>(cls::kSingle); }
+
+// Whole-call results with the given RANKWIN_THREADS.
+std::vector<unsigned char> filteredBytes(hvExtensionEntry entry, const hv::ArrayPtr& image,
+                                         double m, double n, const char* threads) {
+    setenv("RANKWIN_THREADS", threads, 1);
+    const auto window = makeWindow(m, n);
+    const CallResult result = callPlugin(entry, {image.get(), window.get()});
+    unsetenv("RANKWIN_THREADS");
+    EXPECT_EQ(result.error, "") << result.message;
+    if (result.outputs.empty()) return {};
+    const hvArray& out = *result.outputs[0];
+    const auto* data = static_cast<const unsigned char*>(out.getData());
+    return {data, data + out.getNumberOfElements() * out.getElementSize()};
+}
+
+template <typename T>
+void expectThreadsChangeNoBit(hvExtensionEntry entry, hvClassID id, std::mt19937& random) {
+    // A million elements or more: filtered in bands. Odd sizes, so that bands
+    // differ in size; floats with NaN, infinities and both zeros.
+    const std::uint64_t rows = 1031, columns = 977;
+    auto values = randomValues<T>(rows * columns, random);
+    if constexpr (std::is_floating_point_v<T>) {
+        const T specials[] = {std::numeric_limits<T>::quiet_NaN(),
+                              -std::numeric_limits<T>::quiet_NaN(),
+                              std::numeric_limits<T>::infinity(),
+                              -std::numeric_limits<T>::infinity(),
+                              T(0),
+                              -T(0)};
+        for (std::size_t i = 0; i < values.size(); i += 7) values[i] = specials[i % 6];
+    }
+    const auto image = makeArray<T>(id, rows, columns, values);
+    const double windows[][2] = {{3, 3}, {5, 5}, {4, 2}, {1, 9}, {15, 1}, {11, 11}};
+    for (const auto& w : windows) {
+        SCOPED_TRACE(::testing::Message()
+                     << "class " << id << ", window [" << w[0] << " " << w[1] << "]");
+        const auto one = filteredBytes(entry, image, w[0], w[1], "1");
+        ASSERT_FALSE(one.empty());
+        for (const char* threads : {"2", "3", "8"}) {
+            const auto many = filteredBytes(entry, image, w[0], w[1], threads);
+            ASSERT_EQ(many.size(), one.size());
+            const auto differ = std::mismatch(many.begin(), many.end(), one.begin());
+            EXPECT_TRUE(differ.first == many.end())
+                << threads << " threads: first differing byte " << differ.first - many.begin();
+        }
+    }
+}
+
+TEST_F(PluginMedian, ThreadsChangeNoBitUint8) {
+    expectThreadsChangeNoBit<std::uint8_t>(plugin_->entry(), cls::kUint8, random_);
+}
+TEST_F(PluginMedian, ThreadsChangeNoBitUint16) {
+    expectThreadsChangeNoBit<std::uint16_t>(plugin_->entry(), cls::kUint16, random_);
+}
+TEST_F(PluginMedian, ThreadsChangeNoBitInt16) {
+    expectThreadsChangeNoBit<std::int16_t>(plugin_->entry(), cls::kInt16, random_);
+}
+TEST_F(PluginMedian, ThreadsChangeNoBitSingle) {
+    expectThreadsChangeNoBit<float>(plugin_->entry(), cls::kSingle, random_);
+}
 
 TEST_F(PluginMedian, WindowRowsRunDownHostColumns) {
     // 3 x 2 image [1 4; 2 5; 9 6]: a [3 1] window takes the median of each

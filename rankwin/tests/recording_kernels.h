@@ -1,7 +1,8 @@
 #pragma once
 
 // A stand-in kernel library for tests: it exports the four published kernel
-// names, writes nothing and records every call's arguments.
+// names, writes nothing and records every call's arguments. Calls may come
+// from several threads at once.
 
 #include <cstddef>
 #include <cstdint>
@@ -21,4 +22,7 @@ extern "C" {
 std::size_t recordedCallCount();
 RecordedCall recordedCall(std::size_t index);
 void clearRecordedCalls();
+// While on, kernel calls from any thread but the one that turned it on throw
+// std::runtime_error after being recorded, as a kernel that fails on a worker.
+void failKernelsOffThisThread(bool on);
 }

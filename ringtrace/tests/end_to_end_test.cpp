@@ -198,9 +198,11 @@ TEST(EndToEnd, TinyImagesEndWithABackgroundImage) {
 
 namespace {
 
-// Replaces the calling (child) process with the tracer, working in `dir`.
-[[noreturn]] void becomeTracer(const std::string& dir) {
-    if (chdir(dir.c_str()) == 0) execl(RINGTRACE_BIN, "ringtrace", static_cast<char*>(nullptr));
+// Replaces the calling (child) process with the tracer, working in `dir`. The command
+// is made before fork (in a cross build it starts the tracer through the emulator), so
+// the child only changes directory and execs.
+[[noreturn]] void becomeTracer(const fixtures::Command& tracer, const std::string& dir) {
+    if (chdir(dir.c_str()) == 0) tracer.exec();
     _exit(127);
 }
 
@@ -242,9 +244,10 @@ TEST(EndToEnd, AKilledRunKeepsThePreviousResultAndLeavesNoTemporaryFile) {
     std::string error;
     ASSERT_TRUE(ringgen::writeRingPair(dir.path(), p, nullptr, &error)) << error;
 
+    const fixtures::Command tracer(RINGTRACE_BIN, {});
     const pid_t child = fork();
     ASSERT_GE(child, 0);
-    if (child == 0) becomeTracer(dir.path());
+    if (child == 0) becomeTracer(tracer, dir.path());
     // Wait for the temporary output to appear, then stop the run.
     bool sawTemporary = false;
     for (int i = 0; i < 2000 && !sawTemporary; ++i) {
@@ -275,9 +278,10 @@ TEST(EndToEnd, ProgressAppearsOnATerminalOnly) {
 
     // On a terminal: a progress line, erased again at the end.
     int master = -1;
+    const fixtures::Command tracer(RINGTRACE_BIN, {});
     const pid_t child = forkpty(&master, nullptr, nullptr, nullptr);
     ASSERT_GE(child, 0);
-    if (child == 0) becomeTracer(dir.path());
+    if (child == 0) becomeTracer(tracer, dir.path());
     std::string screen;
     char buffer[4096];
     for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) screen.append(buffer, static_cast<size_t>(n));
@@ -299,6 +303,7 @@ TEST(EndToEnd, AFailedWriteIsReportedAndLeavesNoPartialImage) {
     std::ofstream(dir.file("new.tif")) << "previous result";
     int errPipe[2];
     ASSERT_EQ(pipe(errPipe), 0);
+    const fixtures::Command tracer(RINGTRACE_BIN, {});
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
@@ -308,7 +313,7 @@ TEST(EndToEnd, AFailedWriteIsReportedAndLeavesNoPartialImage) {
         setrlimit(RLIMIT_FSIZE, &limit);
         dup2(errPipe[1], STDERR_FILENO);
         close(errPipe[0]);
-        becomeTracer(dir.path());
+        becomeTracer(tracer, dir.path());
     }
     close(errPipe[1]);
     std::string err;

@@ -188,7 +188,8 @@ TEST(TracerCatalogueReadOnly, ExistingOutputSurvivesAndNothingIsAdded) {
     std::vector<std::string> args;
     if (geteuid() == 0) {
         if (access("/usr/bin/setpriv", X_OK) != 0) GTEST_SKIP() << "running as root without setpriv to drop privileges";
-        args = {"--reuid=65534", "--regid=65534", "--clear-groups", program};
+        args = {"--reuid=65534", "--regid=65534", "--clear-groups"};
+        for (const std::string& word : fixtures::programWords(program)) args.push_back(word);
         program = "/usr/bin/setpriv";
     }
     ASSERT_EQ(chmod(dir.path().c_str(), 0555), 0);

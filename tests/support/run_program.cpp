@@ -2,13 +2,16 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+
+#include "program_emulator.h"
 
 extern char** environ;
 
@@ -31,17 +34,53 @@ struct Pipe {
     }
 };
 
-class SpawnActions {
-  public:
-    SpawnActions() { posix_spawn_file_actions_init(&actions_); }
-    ~SpawnActions() { posix_spawn_file_actions_destroy(&actions_); }
-    SpawnActions(const SpawnActions&) = delete;
-    SpawnActions& operator=(const SpawnActions&) = delete;
-    posix_spawn_file_actions_t* get() { return &actions_; }
+// The ELF machine number of an executable file, 0 for anything else.
+unsigned elfMachine(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    unsigned char header[20] = {};
+    if (!in.read(reinterpret_cast<char*>(header), sizeof header)) return 0;
+    if (std::memcmp(header, "\x7f" "ELF", 4) != 0) return 0;
+    // e_machine, in the file's own byte order (EI_DATA: 1 little, 2 big endian).
+    return header[5] == 2 ? (header[18] << 8 | header[19]) : (header[19] << 8 | header[18]);
+}
 
-  private:
-    posix_spawn_file_actions_t actions_;
+// Whether `file` must be started through the emulator: it is built for the processor
+// this test program runs on, and that processor is emulated.
+bool needsEmulator(const std::string& file) {
+    if (kProgramEmulator.size() == 0) return false;
+    static const unsigned own = elfMachine("/proc/self/exe");
+    return own != 0 && elfMachine(file) == own;
+}
+
+// PATH lookup as execvp does it, done before fork so that the child only execs.
+std::string searchPath(const std::string& program) {
+    const char* path = std::getenv("PATH");
+    std::string dirs = path != nullptr ? path : "/bin:/usr/bin";
+    for (std::size_t begin = 0; begin <= dirs.size();) {
+        std::size_t end = dirs.find(':', begin);
+        if (end == std::string::npos) end = dirs.size();
+        const std::string dir = end > begin ? dirs.substr(begin, end - begin) : ".";
+        const std::string candidate = dir + "/" + program;
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(candidate, ec) && access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+        begin = end + 1;
+    }
+    return "";
+}
+
+// What a child that could not become the program tells its parent.
+struct StartFailure {
+    int stage;  // 0: redirecting the streams, 1: changing directory, 2: exec
+    int error;
 };
+
+[[noreturn]] void failChild(int reportFd, int stage) {
+    const StartFailure failure{stage, errno};
+    [[maybe_unused]] const ssize_t written = ::write(reportFd, &failure, sizeof failure);
+    _exit(127);
+}
 
 // Reads both pipes until both reach end of file. Polling both keeps a child that fills
 // one pipe while we block on the other from deadlocking.
@@ -70,44 +109,101 @@ void drain(int outFd, int errFd, std::string* out, std::string* err) {
 
 }  // namespace
 
+namespace {
+
+// The file to exec for `program` and the words that start it (see programWords).
+std::vector<std::string> resolve(const std::string& program, std::string* file) {
+    // The child changes directory before exec, so a relative path must be resolved here.
+    *file = program.find('/') == std::string::npos
+                ? searchPath(program)
+                : std::filesystem::absolute(program).lexically_normal().string();
+    if (file->empty() || !needsEmulator(*file)) return {program};
+    // emulator [its options] -0 argv0 file: the program sees the same argv[0] as
+    // when started directly.
+    std::vector<std::string> words(kProgramEmulator.begin(), kProgramEmulator.end());
+    words.insert(words.end(), {"-0", program, *file});
+    *file = words.front();
+    return words;
+}
+
+}  // namespace
+
+std::vector<std::string> programWords(const std::string& program) {
+    std::string file;
+    return resolve(program, &file);
+}
+
+Command::Command(const std::string& program, const std::vector<std::string>& args)
+    : words_(resolve(program, &file_)) {
+    words_.insert(words_.end(), args.begin(), args.end());
+    for (std::string& w : words_) argv_.push_back(w.data());
+    argv_.push_back(nullptr);
+}
+
+void Command::exec() const {
+    if (file_.empty()) {
+        errno = ENOENT;
+        return;
+    }
+    execve(file_.c_str(), argv_.data(), environ);
+}
+
 RunResult runProgram(const std::string& program, const std::vector<std::string>& args,
                      const std::string& workDir) {
     RunResult result;
-    const bool searchPath = program.find('/') == std::string::npos;
-    // The child changes directory before exec, so a relative path must be resolved here.
-    const std::string exe =
-        searchPath ? program : std::filesystem::absolute(program).lexically_normal().string();
+    const Command command(program, args);
+    if (command.file().empty()) {
+        result.spawnError = "cannot start " + program + ": " + std::strerror(ENOENT);
+        return result;
+    }
 
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
-    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-
-    Pipe out, err;
-    if (!out.open() || !err.open()) {
+    // fork and exec with a close-on-exec report pipe rather than posix_spawn: an
+    // emulator that runs this test may not share the memory through which
+    // posix_spawn learns that exec failed.
+    Pipe out, err, report;
+    if (!out.open() || !err.open() || !report.open()) {
         result.spawnError = std::string("pipe: ") + std::strerror(errno);
         return result;
     }
-    SpawnActions actions;
-    posix_spawn_file_actions_addopen(actions.get(), 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_adddup2(actions.get(), out.fd[1], 1);
-    posix_spawn_file_actions_adddup2(actions.get(), err.fd[1], 2);
-    if (!workDir.empty()) posix_spawn_file_actions_addchdir_np(actions.get(), workDir.c_str());
+    const char* dir = workDir.empty() ? nullptr : workDir.c_str();
+    const pid_t pid = fork();
+    if (pid < 0) {
+        result.spawnError = std::string("fork: ") + std::strerror(errno);
+        return result;
+    }
+    if (pid == 0) {
+        // Only async-signal-safe calls here: the caller may have other threads.
+        const int devNull = ::open("/dev/null", O_RDONLY);
+        if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(out.fd[1], 1) < 0 ||
+            dup2(err.fd[1], 2) < 0) {
+            failChild(report.fd[1], 0);
+        }
+        if (dir != nullptr && chdir(dir) != 0) failChild(report.fd[1], 1);
+        command.exec();
+        failChild(report.fd[1], 2);
+    }
+    out.closeEnd(1);
+    err.closeEnd(1);
+    report.closeEnd(1);
 
-    pid_t pid = 0;
-    const int rc =
-        searchPath ? posix_spawnp(&pid, exe.c_str(), actions.get(), nullptr, argv.data(), environ)
-                   : posix_spawn(&pid, exe.c_str(), actions.get(), nullptr, argv.data(), environ);
-    if (rc != 0) {
-        result.spawnError = "cannot start " + program + ": " + std::strerror(rc);
+    StartFailure failure{};
+    ssize_t got;
+    while ((got = ::read(report.fd[0], &failure, sizeof failure)) < 0 && errno == EINTR) {
+    }
+    int status = 0;
+    if (got == static_cast<ssize_t>(sizeof failure)) {
+        while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+        }
+        const std::string stage = failure.stage == 0   ? "redirecting its streams"
+                                  : failure.stage == 1 ? "changing to " + workDir
+                                                       : "exec";
+        result.spawnError =
+            "cannot start " + program + " (" + stage + "): " + std::strerror(failure.error);
         return result;
     }
     result.started = true;
-    out.closeEnd(1);
-    err.closeEnd(1);
     drain(out.fd[0], err.fd[0], &result.out, &result.err);
 
-    int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
     if (WIFEXITED(status)) result.exitCode = WEXITSTATUS(status);

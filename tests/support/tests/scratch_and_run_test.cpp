@@ -88,4 +88,19 @@ TEST(RunProgram, ReportsSignalsAndProgramsThatCannotStart) {
     EXPECT_FALSE(badDir.started);
 }
 
+TEST(RunProgram, StartsProgramsOfThisBuildAndOfTheMachine) {
+    // This test program is of this build: in a cross build run under an emulator it is
+    // started through the emulator, and must not fail as a foreign executable.
+    const std::string self = fs::read_symlink("/proc/self/exe").string();
+    const auto r =
+        fixtures::runProgram(self, {"--gtest_list_tests", "--gtest_filter=ScratchDir.*"});
+    ASSERT_TRUE(r.started) << r.spawnError;
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("IsFreshAndUniqueAndRemovedWithItsContents"), std::string::npos) << r.out;
+    // The machine's own programs run as they are, whatever this build's processor.
+    EXPECT_EQ(fixtures::programWords("/bin/sh"), std::vector<std::string>{"/bin/sh"});
+    const auto words = fixtures::programWords(self);
+    EXPECT_EQ(words.back(), self);
+}
+
 }  // namespace
