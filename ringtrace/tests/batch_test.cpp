@@ -128,6 +128,7 @@ TEST(Batch, AnInterruptedBatchStopsItsFoldersAndLeavesNoTemporaryFile) {
     makeRing(root.file("slow"), 1400, 1400, 1, true);  // never accepts: runs long enough to interrupt
     makeRing(root.file("later"), 90, 60, 1);
     const auto laterBefore = fixtures::snapshotDir(root.file("later"));
+    const fixtures::Command tracer(RINGTRACE_BIN, {"-j", "1", "slow", "later"});
     int out[2];
     ASSERT_EQ(pipe(out), 0);
     const pid_t batch = fork();
@@ -135,9 +136,7 @@ TEST(Batch, AnInterruptedBatchStopsItsFoldersAndLeavesNoTemporaryFile) {
     if (batch == 0) {
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
-        if (chdir(root.path().c_str()) == 0) {
-            execl(RINGTRACE_BIN, "ringtrace", "-j", "1", "slow", "later", static_cast<char*>(nullptr));
-        }
+        if (chdir(root.path().c_str()) == 0) tracer.exec();
         _exit(127);
     }
     close(out[1]);
