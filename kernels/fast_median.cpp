@@ -94,11 +94,12 @@ void networkMedian(const MedianJob& job, Isa isa, Method method) {
 }
 
 void columnHistogramMedian(const MedianJob& job, Isa isa) {
-    const std::size_t counts =
-        static_cast<std::size_t>(std::min(job.width, kColumnHistogramStrip) + job.maskWidth - 1) *
-        kColumnBins;
-    std::vector<VectorSlot> columns(counts * sizeof(uint16_t) / sizeof(VectorSlot) + 1);
-    columnHistogramKernel(isa)(job, reinterpret_cast<uint16_t*>(columns.data()));
+    const std::size_t bytes =
+        columnHistogramAcross(job.maskHeight)
+            ? columnHistogramBytes(job.height, job.maskHeight)
+            : columnHistogramBytes(job.width, job.maskWidth);
+    std::vector<VectorSlot> columns(bytes / sizeof(VectorSlot) + 1);
+    columnHistogramKernel(isa)(job, reinterpret_cast<uint8_t*>(columns.data()));
 }
 
 template <typename T>
@@ -109,13 +110,13 @@ void sortedBlockMedian(const MedianJob& job, Isa isa) {
     std::vector<uint32_t> keys(n);
     std::vector<uint16_t> positionU(n + kPositionPadding), positionV(n + kPositionPadding);
     std::vector<uint8_t> bins(n);
-    const auto lineSlots = static_cast<std::size_t>(plan.regionU()) * kColumnBins *
-                               sizeof(uint16_t) / sizeof(VectorSlot) + 1;
+    const auto lineSlots =
+        static_cast<std::size_t>(plan.regionU()) * kColumnBytes / sizeof(VectorSlot) + 1;
     std::vector<VectorSlot> lines(lineSlots);
     sortedBlockKernel<T>(isa)(job, plan,
                               {items.data(), spare.data(), keys.data(), positionU.data(),
                                positionV.data(), bins.data(),
-                               reinterpret_cast<uint16_t*>(lines.data())});
+                               reinterpret_cast<uint8_t*>(lines.data())});
 }
 
 }  // namespace

@@ -29,7 +29,7 @@ struct NetworkKernels {
 // `scratch`: sortedColumnScratchBytes of the mask, 64-byte aligned.
 template <typename T>
 using SortedColumnKernel = void (*)(const MedianJob&, void* scratch);
-using ColumnHistogramKernel = void (*)(const MedianJob&, uint16_t* columns);
+using ColumnHistogramKernel = void (*)(const MedianJob&, uint8_t* columns);
 template <typename T>
 using SortedBlockKernel = void (*)(const MedianJob&, const SortedBlockPlan&,
                                    const SortedBlockBuffers&);
@@ -62,7 +62,7 @@ OrderedFloatKeys orderedFloatKeysKernel(Isa isa);
                               const RuntimeNetwork& network, void* scratch);       \
     template <typename T>                                                          \
     void sortedColumnMedian(const MedianJob& job, void* scratch);                  \
-    void columnHistogramMedian8u(const MedianJob& job, uint16_t* columns);         \
+    void columnHistogramMedian8u(const MedianJob& job, uint8_t* columns);          \
     template <typename T>                                                          \
     void sortedBlockMedian(const MedianJob& job, const SortedBlockPlan& plan,     \
                            const SortedBlockBuffers& buffers);                     \

@@ -55,7 +55,7 @@ struct SortedBlockBuffers {
     uint16_t* positionU;  // regionElements + kPositionPadding
     uint16_t* positionV;  // regionElements + kPositionPadding
     uint8_t* binAt;       // regionElements, u-major
-    uint16_t* lines;      // regionU() * kColumnBins, 64-byte aligned
+    uint8_t* lines;       // regionU() * kColumnBytes, 64-byte aligned
 };
 
 }  // namespace mediankernels

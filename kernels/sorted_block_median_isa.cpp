@@ -179,12 +179,12 @@ void medianOfBlock(const SortedBlockPlan& p, const unsigned char* src, unsigned 
     // The bins of the region's lines along the slide are the columns the
     // byte median's histograms slide over.
     const auto target = static_cast<uint32_t>(p.maskU * p.maskV / 2);
-    slideColumnHistograms(
-        {b.binAt, rv, 1}, bu, bv, p.maskU, p.maskV, b.lines, [&](int u0, int v0, Window& window) {
+    slideColumnHistograms<true>(
+        {b.binAt, rv, 1}, bu, bv, p.maskU, p.maskV, target, b.lines,
+        [&](int u0, int v0, uint8_t bin, uint32_t below) {
             const Bounds bounds{static_cast<uint16_t>(u0), static_cast<uint16_t>(v0),
                                 static_cast<uint16_t>(p.maskU), static_cast<uint16_t>(p.maskV)};
-            uint32_t below = 0;
-            const uint32_t first = uint32_t{window.median(target, below)} << p.binShift;
+            const uint32_t first = uint32_t{bin} << p.binShift;
             uint32_t need = target - below;
             for (uint32_t group = first;; group += 64) {
                 const uint64_t in = inside64(b.positionU + group, b.positionV + group, bounds);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -270,6 +271,42 @@ TEST(FastMedianColumnHistogram, MedianWalksAndJumpsAcrossCoarseBins) {
                                             Method::kColumnHistogram),
                   kMedianOk);
         EXPECT_EQ(actual, expected) << mediankernels::isaName(isa);
+    }
+}
+
+TEST(FastMedianColumnHistogram, FullColumnsAndStripsOnEveryInstructionSet) {
+    // Columns count up to 255 lines in bytes: masks of 255 lines fill them
+    // (one value throughout but for a few, so single counts reach 255), and
+    // of 256 or more lines the window slides across the picture's lines.
+    // Regions of several strips (512 outputs) with a short last one.
+    std::mt19937 random(33);
+    const Shape shapes[] = {{30, 3, 3, 255}, {4, 40, 2, 256}, {3, 5, 200, 300},
+                            {1100, 3, 15, 15}, {1030, 2, 31, 31}, {1, 600, 255, 1}};
+    for (const Shape& s : shapes) {
+        const int line = s.width + s.maskWidth - 1, lines = s.height + s.maskHeight - 1;
+        for (bool crowded : {true, false}) {
+            std::vector<uint8_t> src(static_cast<size_t>(line) * lines);
+            for (uint8_t& v : src) {
+                v = crowded ? (random() % 64 == 0 ? static_cast<uint8_t>(random()) : 200)
+                            : static_cast<uint8_t>(random());
+            }
+            std::vector<uint8_t> expected(static_cast<size_t>(s.width) * s.height),
+                actual(expected.size());
+            mediankernels::referenceMedian(src.data(), line, expected.data(), s.width,
+                                           {s.width, s.height}, {s.maskWidth, s.maskHeight},
+                                           {0, 0});
+            for (Isa isa : usableIsas()) {
+                std::fill(actual.begin(), actual.end(), 0);
+                ASSERT_EQ(mediankernels::fastMedian(src.data(), line, actual.data(), s.width,
+                                                    {s.width, s.height},
+                                                    {s.maskWidth, s.maskHeight}, {0, 0}, isa,
+                                                    Method::kColumnHistogram),
+                          kMedianOk);
+                EXPECT_EQ(actual, expected)
+                    << mediankernels::isaName(isa) << " mask " << s.maskWidth << "x"
+                    << s.maskHeight << (crowded ? " crowded" : " random");
+            }
+        }
     }
 }
 
