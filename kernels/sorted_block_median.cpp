@@ -6,7 +6,7 @@ namespace {
 
 // A region whose sorted items, positions and keys stay in the second-level cache.
 constexpr int kBlockElements = 16384;
-// Every line along the slide keeps a 576-byte histogram, and a block spans at
+// Every line along the slide keeps a 272-byte histogram, and a block spans at
 // least the mask: longer masks (thin ones, then) take the running histogram.
 constexpr int kMaxBlockMaskExtent = 4096;
 
