@@ -38,6 +38,26 @@ constexpr void forEachSortingComparator(int count, Visit visit) {
     }
 }
 
+// Keeps the comparators of `in` that lead to a wanted wire, each reduced to
+// the half that is wanted; returns the count written to `out`, which must
+// hold `size` comparators (and may be `in`).
+constexpr int pruneTo(const Comparator* in, int size, bool* needed, Comparator* out) {
+    // Survivors go to the end of `out`, latest last, then move to its front.
+    int kept = 0;
+    for (int c = size - 1; c >= 0; --c) {
+        const Comparator cmp = in[c];
+        const bool wantMin = needed[cmp.low], wantMax = needed[cmp.high];
+        if (!wantMin && !wantMax) continue;
+        needed[cmp.low] = needed[cmp.high] = true;
+        const CompareKind kind = wantMin && wantMax ? CompareKind::kBoth
+                                 : wantMin          ? CompareKind::kMinOnly
+                                                    : CompareKind::kMaxOnly;
+        out[size - 1 - kept++] = {cmp.low, cmp.high, kind};
+    }
+    for (int i = 0; i < kept; ++i) out[i] = out[size - kept + i];
+    return kept;
+}
+
 // Writes the pruned selection network for `count` values into `out` (which
 // must hold sortingComparatorCount(count) entries) and returns its length.
 // `scratch` needs sortingComparatorCount(count) entries, `needed` count.
@@ -48,21 +68,7 @@ constexpr int buildSelectionNetwork(int count, Comparator* out, Comparator* scra
     });
     for (int i = 0; i < count; ++i) needed[i] = false;
     needed[count / 2] = true;
-    int kept = 0;
-    for (int c = total - 1; c >= 0; --c) {
-        const Comparator cmp = scratch[c];
-        const bool wantMin = needed[cmp.low], wantMax = needed[cmp.high];
-        if (!wantMin && !wantMax) continue;
-        needed[cmp.low] = needed[cmp.high] = true;
-        const CompareKind kind = wantMin && wantMax ? CompareKind::kBoth
-                                 : wantMin          ? CompareKind::kMinOnly
-                                                    : CompareKind::kMaxOnly;
-        scratch[c] = {cmp.low, cmp.high, kind};
-        scratch[total - 1 - kept++] = scratch[c];
-    }
-    // The survivors sit at the end of scratch, in execution order.
-    for (int i = 0; i < kept; ++i) out[i] = scratch[total - kept + i];
-    return kept;
+    return pruneTo(scratch, total, needed, out);
 }
 
 constexpr int sortingComparatorCount(int count) {

@@ -97,26 +97,6 @@ constexpr void mergeLists(const int* a, int na, const int* b, int nb, int* merge
     }
 }
 
-// Keeps the comparators of `in` that lead to a wanted wire, each reduced to
-// the half that is wanted; returns the count written to `out`, which must
-// hold `size` comparators (and may be `in`).
-constexpr int pruneTo(const Comparator* in, int size, bool* needed, Comparator* out) {
-    // Survivors go to the end of `out`, latest last, then move to its front.
-    int kept = 0;
-    for (int c = size - 1; c >= 0; --c) {
-        const Comparator cmp = in[c];
-        const bool wantMin = needed[cmp.low], wantMax = needed[cmp.high];
-        if (!wantMin && !wantMax) continue;
-        needed[cmp.low] = needed[cmp.high] = true;
-        const CompareKind kind = wantMin && wantMax ? CompareKind::kBoth
-                                 : wantMin          ? CompareKind::kMinOnly
-                                                    : CompareKind::kMaxOnly;
-        out[size - 1 - kept++] = {cmp.low, cmp.high, kind};
-    }
-    for (int i = 0; i < kept; ++i) out[i] = out[size - kept + i];
-    return kept;
-}
-
 constexpr int cost(const Comparator* list, int size) {
     int ops = 0;
     for (int i = 0; i < size; ++i) ops += list[i].kind == CompareKind::kBoth ? 2 : 1;

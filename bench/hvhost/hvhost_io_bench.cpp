@@ -27,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "processor_model.h"
 #include "hv/host.h"
 #include "plugin.h"
 #include "tiff_array.h"
@@ -121,14 +122,6 @@ double median(std::vector<double> values) {
     return n % 2 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
 }
 
-std::string processorModel() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    for (std::string line; std::getline(cpuinfo, line);) {
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    }
-    return "unknown processor";
-}
-
 struct Times {
     std::vector<double> read, write, total;
     void add(double r, double w) {
@@ -169,7 +162,7 @@ int main(int argc, char** argv) {
                                 {"float32", hv::classid::kSingle, SAMPLEFORMAT_IEEEFP, 32}};
 
     std::cout << "hvhost TIFF input and output, " << side << " x " << side << ", median of "
-              << repeat << " interleaved rounds, seconds; " << processorModel() << "\n\n"
+              << repeat << " interleaved rounds, seconds; " << bench::processorModel() << "\n\n"
               << "| picture | plain libtiff read + write | hvhost before (element by element) "
                  "| hvhost now (tiles) | now ÷ plain | before ÷ plain | 15 x 15 median call |\n"
               << "|---|---|---|---|---:|---:|---:|\n";

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "processor_model.h"
 #include "hv/host.h"
 #include "mediankernels/median_kernels.h"
 #include "plugin.h"
@@ -251,22 +252,10 @@ MK_BENCH_TYPE(int16_t, "16s", false)
 MK_BENCH_TYPE(float, "32f", false)
 #undef MK_BENCH_TYPE
 
-// The processor, as the kernel's "model name" line gives it.
-std::string processorModel() {
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    for (std::string line; std::getline(cpuinfo, line);) {
-        const auto colon = line.find(':');
-        if (line.rfind("model name", 0) == 0 && colon != std::string::npos) {
-            return line.substr(line.find_first_not_of(" \t", colon + 1));
-        }
-    }
-    return "unknown";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
-    benchmark::AddCustomContext("processor", processorModel());
+    benchmark::AddCustomContext("processor", bench::processorModel());
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

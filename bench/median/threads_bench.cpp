@@ -25,6 +25,7 @@
 #include <type_traits>
 #include <vector>
 
+#include "processor_model.h"
 #include "hv/host.h"
 #include "plugin.h"
 
@@ -163,14 +164,6 @@ MK_BENCH_TYPE(int16_t, "16s", false)
 MK_BENCH_TYPE(float, "32f", false)
 #undef MK_BENCH_TYPE
 
-std::string processorModel() {
-    std::ifstream in("/proc/cpuinfo");
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    }
-    return "unknown";
-}
-
 int processors() {
     cpu_set_t set;
     return sched_getaffinity(0, sizeof set, &set) == 0 ? CPU_COUNT(&set) : 1;
@@ -180,7 +173,7 @@ int processors() {
 
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
-    benchmark::AddCustomContext("processor", processorModel());
+    benchmark::AddCustomContext("processor", bench::processorModel());
     benchmark::AddCustomContext("threads", std::to_string(processors()));
     benchmark::AddCustomContext("opencv_threads", std::to_string(cv::getNumThreads()));
     benchmark::RunSpecifiedBenchmarks();

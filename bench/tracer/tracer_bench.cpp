@@ -38,6 +38,7 @@
 #include <boost/graph/dijkstra_shortest_paths.hpp>
 #endif
 
+#include "processor_model.h"
 #include "driver.h"
 #include "edge_cost.h"
 #include "image_input.h"
@@ -274,15 +275,6 @@ std::vector<std::pair<int, int>> parseSizes(const std::string& text) {
 // Rows of drift that give a spiral turn needing at least eight iterations at this size.
 double multiIterationDrift(int W, int H) { return int64_t{W} * H <= 300 * 300 ? 10.0 : 5.0; }
 
-std::string processorModel() {
-    std::ifstream cpu("/proc/cpuinfo");
-    std::string line;
-    while (std::getline(cpu, line)) {
-        if (line.rfind("model name", 0) == 0) return line.substr(line.find(':') + 2);
-    }
-    return "unknown";
-}
-
 std::string ms(double seconds) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", seconds * 1000);
@@ -304,7 +296,7 @@ int main(int argc, char** argv) {
         if (a == "--boost-up-to") boostUpTo = std::atoll(argv[i + 1]);
         if (a == "--repeat") repeat = std::max(1, std::atoi(argv[i + 1]));
     }
-    std::printf("processor: %s, %u hardware threads\n", processorModel().c_str(), std::thread::hardware_concurrency());
+    std::printf("processor: %s, %u hardware threads\n", bench::processorModel().c_str(), std::thread::hardware_concurrency());
     std::printf("ringtrace: median wall of %d runs and its CPU time; peak is the largest of them\n", repeat);
     std::printf("%-5s %-11s %5s %5s %9s %6s %5s | %8s %8s %8s %6s | %9s %4s | %9s %4s %8s | %9s %4s %8s\n", "kind",
                 "size", "iters", "runs", "settled", "reused", "later", "wall ms", "cpu ms", "peak MB", "B/px",
