@@ -38,7 +38,11 @@ run: configure
 	$(Q)$(LOG_ADD) cmake --build $(BUILD) -j $(JOBS) --target run_programs
 	@bash scripts/run-example.sh $(BUILD)
 
+# The Python packages' tests need pytest and the peers they are compared with.
+TEST_DEPS ?= python3-pytest python3-scipy python3-dask python3-distributed
+
 test: build
+	@bash scripts/deps.sh $(TEST_DEPS)
 ifeq ($(V),0)
 	@bash scripts/run-tests.sh $(BUILD) $(JOBS)
 else

@@ -82,6 +82,11 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libtiff6, libpng16-16, libstdc++6, libc6, libgcc-s1")
+if(TARGET python_rankwin_files OR TARGET python_ringtrace_files)
+  # The Python packages, in Debian's dist-packages, are built for Debian's python3.
+  string(APPEND CPACK_DEBIAN_PACKAGE_DEPENDS ", python3 (>= 3.11), python3 (<< 3.12), python3-numpy")
+  set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3-scipy, python3-dask, python3-distributed")
+endif()
 include(CPack)
 
 # The check that installed and packaged programs run on their own.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build needs, and only those that are missing.
 set -euo pipefail
-need=(cmake g++ make pkg-config libtiff-dev libgtest-dev libpng-dev binutils nlohmann-json3-dev)
+need=(cmake g++ make pkg-config libtiff-dev libgtest-dev libpng-dev binutils nlohmann-json3-dev
+      python3-dev python3-numpy pybind11-dev)
 need+=("$@")
 missing=()
 for p in "${need[@]}"; do
