@@ -32,6 +32,11 @@ int threadCount() {
     return std::min(availableProcessors(), kMaxThreads);
 }
 
+int threadsFor(std::uint64_t sourceElements, int requested) {
+    if (sourceElements < kThreadedElements) return 1;
+    return requested > 0 ? std::min(requested, kMaxThreads) : threadCount();
+}
+
 std::vector<Band> splitRegion(KernelSize region, KernelSize mask, int threads) {
     // Source elements a cut re-reads: across the lines, each extra band reads
     // mask.height - 1 more source lines of region.width + mask.width - 1

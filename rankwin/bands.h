@@ -4,8 +4,11 @@
 // band is an ordinary kernel call over part of the region, so the result is
 // the same to the bit whatever the number of threads.
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 #include "kernel_signature.h"
@@ -49,5 +52,46 @@ std::vector<Band> splitRegion(KernelSize region, KernelSize mask, int threads);
 // outlives the call. An exception thrown by a band is caught on its thread
 // and the first one, in band order, is rethrown here, on the calling thread.
 void runBands(int count, const std::function<void(int)>& band);
+
+// Threads for a call whose source has `sourceElements` elements: 1 below
+// kThreadedElements, otherwise `requested` (threadCount() when it is 0 or
+// less), never more than kMaxThreads.
+int threadsFor(std::uint64_t sourceElements, int requested = 0);
+
+// One kernel call over `region`, or, with threads > 1, the same call cut by
+// splitRegion into bands that runBands runs: each band's source and
+// destination pointers move to its first element; steps, mask and anchor
+// stay. `source` points at the anchor element of the first window, as the
+// kernel expects. The plug-in and the Python module both filter through this,
+// so their results are the same to the bit whatever the thread count.
+// A negative kernel status throws std::runtime_error when `checkStatus` is set
+// (the plug-in, following its specification, leaves the status unexamined).
+template <typename T>
+void filterInBands(MedianKernel<T> kernel, const unsigned char* source, std::int32_t sourceStep,
+                   unsigned char* destination, std::int32_t destinationStep, KernelSize region,
+                   KernelSize mask, KernelPoint anchor, int threads, bool checkStatus = false) {
+    constexpr std::ptrdiff_t E = sizeof(T);
+    const auto run = [&](const Band& b) {
+        const KernelStatus status = kernel(
+            reinterpret_cast<const T*>(source + static_cast<std::ptrdiff_t>(b.y) * sourceStep +
+                                       static_cast<std::ptrdiff_t>(b.x) * E),
+            sourceStep,
+            reinterpret_cast<T*>(destination +
+                                 static_cast<std::ptrdiff_t>(b.y) * destinationStep +
+                                 static_cast<std::ptrdiff_t>(b.x) * E),
+            destinationStep, KernelSize{b.width, b.height}, mask, anchor);
+        if (checkStatus && status < 0) {
+            throw std::runtime_error("median kernel refused its arguments (status " +
+                                     std::to_string(status) + ")");
+        }
+    };
+    if (threads <= 1) {
+        run(Band{0, 0, region.width, region.height});
+        return;
+    }
+    const std::vector<Band> bands = splitRegion(region, mask, threads);
+    runBands(static_cast<int>(bands.size()),
+             [&](int i) { run(bands[static_cast<std::size_t>(i)]); });
+}
 
 }  // namespace rankwin

@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <limits>
-#include <vector>
 
 #include "bands.h"
 #include "hv/hv.h"
@@ -86,30 +85,9 @@ void MedianFilter::callKernel(const void* sourceData, const std::uint64_t* sourc
     const KernelPoint anchor{ax, ay};
     const auto kernel = reinterpret_cast<MedianKernel<T>>(entry);
 
-    const int threads =
-        static_cast<std::uint64_t>(R) * static_cast<std::uint64_t>(C) >= kThreadedElements
-            ? threadCount()
-            : 1;
-    if (threads == 1) {
-        kernel(reinterpret_cast<const T*>(source), sourceStep, reinterpret_cast<T*>(destination),
-               destinationStep, region, mask, anchor);
-        return;
-    }
-    // Each band is the same call on part of the region: its source and
-    // destination pointers move to the band's first element, steps, mask and
-    // anchor stay. The workers only run the kernel; nothing on them raises a
-    // host error.
-    const std::vector<Band> bands = splitRegion(region, mask, threads);
-    runBands(static_cast<int>(bands.size()), [&](int i) {
-        const Band& b = bands[static_cast<std::size_t>(i)];
-        kernel(
-            reinterpret_cast<const T*>(source + static_cast<std::ptrdiff_t>(b.y) * sourceStep +
-                                       static_cast<std::ptrdiff_t>(b.x) * E),
-            sourceStep,
-            reinterpret_cast<T*>(destination + static_cast<std::ptrdiff_t>(b.y) * destinationStep +
-                                 static_cast<std::ptrdiff_t>(b.x) * E),
-            destinationStep, KernelSize{b.width, b.height}, mask, anchor);
-    });
+    // The workers only run the kernel; nothing on them raises a host error.
+    filterInBands(kernel, source, sourceStep, destination, destinationStep, region, mask, anchor,
+                  threadsFor(static_cast<std::uint64_t>(R) * static_cast<std::uint64_t>(C)));
 }
 
 }  // namespace rankwin

@@ -6,6 +6,14 @@
 
 namespace hvhost {
 
+// The file of the plug-in PLUGIN names: PLUGIN itself when it holds a '/',
+// otherwise the first of <program dir>/../lib/ringtrace/PLUGIN.so (an installed
+// system, /usr/lib/ringtrace) and <program dir>/../lib/PLUGIN.so (the build
+// tree) that exists, where <program dir> is the folder of the running program.
+// A name found in neither comes back unchanged, so loading it fails with the
+// loader's own message.
+std::string locatePlugin(const std::string& plugin);
+
 // A loaded extension. Loading runs its static initialisation; destroying
 // the object unloads it.
 class Plugin {

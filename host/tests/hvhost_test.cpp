@@ -81,6 +81,20 @@ TEST_F(Hvhost, FiltersImagesOfEachSupportedSampleType) {
     filtersFileOfType<float>(path("in32f.tif"), path("out32f.tif"), cls::kSingle, plugin);
 }
 
+// By name, hvhost finds the plug-in beside its own libraries (lib/ringtrace once
+// installed, lib in the build tree); an unknown name is a load failure.
+TEST_F(Hvhost, FindsThePluginByName) {
+    filtersFileOfType<std::uint8_t>(path("named.tif"), path("named-out.tif"), cls::kUint8,
+                                    "rankwin");
+    const std::string in = path("named-missing.tif");
+    const std::uint64_t dims[2] = {4, 4};
+    hvhost::writeTiff(in, *hv::createArray(cls::kUint8, dims));
+    const HostRun run = runHost("no-such-plugin '" + in + "' 3 3 '" + path("x.tif") + "'");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.stderrText.find("no-such-plugin"), std::string::npos) << run.stderrText;
+    std::remove(in.c_str());
+}
+
 TEST_F(Hvhost, HostErrorsExitWithTwoAndLeaveNoOutput) {
     const std::uint64_t dims[2] = {6, 6};
     const std::string out = path("never.tif");

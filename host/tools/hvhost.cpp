@@ -1,5 +1,6 @@
 // Plays the host for one call of an extension on a TIFF image:
 //   hvhost PLUGIN INPUT.tif M N OUTPUT.tif
+// PLUGIN is a path, or a name (rankwin) looked up beside the program's libraries.
 // Exit status: 0 done, 1 usage or file problem, 2 the call raised a host error.
 
 #include <cerrno>
@@ -40,7 +41,7 @@ int main(int argc, char** argv) {
         return kExitFailure;
     }
     try {
-        const hvhost::Plugin plugin(argv[1]);
+        const hvhost::Plugin plugin(hvhost::locatePlugin(argv[1]));
         const hv::ArrayPtr image = hvhost::readTiff(argv[2]);
         const std::uint64_t windowDims[2] = {1, 2};
         const hv::ArrayPtr window = hv::createArray(hv::classid::kDouble, windowDims);
