@@ -41,9 +41,19 @@ make_ring >/dev/null
 ringtrace || fail "ringtrace failed"
 ringview >/dev/null || fail "ringview failed"
 hvhost /usr/lib/ringtrace/rankwin.so new.tif 3 3 median.tif || fail "hvhost failed"
+hvhost rankwin new.tif 3 3 named.tif || fail "hvhost rankwin (the plug-in by name) failed"
+cmp -s median.tif named.tif || fail "hvhost rankwin gave another result than the full path"
 ringview --grey median.tif median.png >/dev/null || fail "ringview --grey failed"
 # ldd shows the run path as found: /usr/bin/../lib/ringtrace/libhv.so.
 found=$(ldd /usr/bin/hvhost | awk '$1 == "libhv.so" { print $3 }')
 [ "$(readlink -f "$found")" = /usr/lib/ringtrace/libhv.so ] ||
   fail "hvhost does not find libhv.so in /usr/lib/ringtrace: $(ldd /usr/bin/hvhost)"
+# The Python package, from this folder, with Debian's python3 and nothing on PYTHONPATH.
+if dpkg-deb -c "$deb" | grep -q '/dist-packages/rankwin/'; then
+  got=$(env -u PYTHONPATH /usr/bin/python3 -c \
+    'import rankwin, numpy as np; print(rankwin.median_filter(np.arange(25, dtype=np.uint8).reshape(5, 5), 3).tolist())') ||
+    fail "python3 -c 'import rankwin' failed"
+  [ "$got" = "[[1, 2, 3, 4, 4], [5, 6, 7, 8, 9], [10, 11, 12, 13, 14], [15, 16, 17, 18, 19], [20, 20, 21, 22, 23]]" ] ||
+    fail "rankwin.median_filter gave $got"
+fi
 echo "installed with apt: the example and a plug-in call ran from /usr/bin"

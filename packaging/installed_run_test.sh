@@ -53,6 +53,26 @@ expect_files() {
   done
 }
 
+# The Python package rankwin, when the build has it: imported from the installed
+# dist-packages by Debian's python3, its module linked to the kernels in lib/ringtrace.
+check_python_rankwin() {
+  local root=$1 site=$1/lib/python3/dist-packages module runpath got
+  [ -d "$build/python/rankwin" ] || return 0
+  module=$(ls "$site"/rankwin/_rankwin*.so 2>/dev/null) || fail "the rankwin module was not installed"
+  runpath=$(readelf -d "$module" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
+  # shellcheck disable=SC2016 # '$ORIGIN' below is the literal run path
+  [ "$runpath" = '$ORIGIN/../../../ringtrace' ] || fail "$module has run path '$runpath'"
+  got=$(cd "$scratch" && PYTHONPATH="$site" LD_DEBUG=files /usr/bin/python3 -c \
+    'import rankwin, numpy as np; print(rankwin.median_filter(np.arange(25, dtype=np.uint8).reshape(5, 5), 3).tolist())' \
+    2>"$scratch/python-loader.log") || { cat "$scratch/python-loader.log" >&2; fail "import rankwin failed"; }
+  [ "$got" = "[[1, 2, 3, 4, 4], [5, 6, 7, 8, 9], [10, 11, 12, 13, 14], [15, 16, 17, 18, 19], [20, 20, 21, 22, 23]]" ] ||
+    fail "rankwin.median_filter gave $got"
+  if grep "file=" "$scratch/python-loader.log" | grep -qF "$build"; then
+    fail "the installed Python package loaded files from the build tree"
+  fi
+  echo "python3 imported rankwin from $site"
+}
+
 is_png() {
   [ "$(head -c 8 "$1" | od -An -tx1 | tr -d ' \n')" = 89504e470d0a1a0a ] || fail "$1 is not a PNG"
 }
@@ -87,7 +107,11 @@ run_examples() {
     fi
     ringview --grey median.tif median.png >/dev/null || fail "ringview --grey failed"
     is_png median.png
+    # By name, hvhost finds the plug-in in lib/ringtrace beside it.
+    hvhost rankwin new.tif 3 3 named.tif || fail "hvhost rankwin (by name) failed"
+    cmp -s median.tif named.tif || fail "hvhost rankwin gave another result than the path"
   )
+  check_python_rankwin "$root"
   echo "examples ran from $root"
 }
 
@@ -98,6 +122,7 @@ check_package_files() {
   while read -r path; do
     case $path in
       ./usr/bin/* | ./usr/lib/ringtrace/* | ./usr/share/doc/ringtrace/* | ./usr/share/man/man1/*) ;;
+      ./usr/lib/python3/dist-packages/rankwin/*) ;;
       *) fail "unexpected file in the package: $path" ;;
     esac
   done < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$')

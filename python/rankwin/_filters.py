@@ -188,10 +188,12 @@ def _truncate(values, bits):
     return np.where(inside, whole, np.int64(-(2 ** 63) if bits == 64 else -(2 ** 31)))
 
 
-def _c_convert(values, dtype):
+def _c_convert(values, dtype, negate_unsigned64=True):
     """float64 values converted to the integer dtype (bool: to its byte) as the C cast
     (type)value compiles on x86-64, which SciPy's C code does; NumPy's own conversion of
-    out-of-range values differs (it may saturate or use other instructions)."""
+    out-of-range values differs (it may saturate or use other instructions). Negative
+    values beyond int64 go to uint64 in two ways there: as -(uint64)(-value) in the rank
+    filter, through the int64 conversion in the line filters (negate_unsigned64=False)."""
     if not _X86:
         return values.astype(np.uint8 if dtype.kind == "b" else dtype)
     if dtype.kind == "b":
@@ -206,22 +208,26 @@ def _c_convert(values, dtype):
         high = _truncate(v - 2.0 ** 63, 64).view(np.uint64) ^ np.uint64(1 << 63)
         return np.where(v >= 2.0 ** 63, high, _truncate(v, 64).view(np.uint64))
 
+    if not negate_unsigned64:
+        return unsigned(values)
     negative = values < 0
     return np.where(negative, np.uint64(0) - unsigned(np.where(negative, -values, 0.0)),
                     unsigned(np.where(negative, 0.0, values)))
 
 
-def _fill(output, result, numpy_cast=False):
+def _fill(output, result, numpy_cast=False, line_filter=False):
     """output[...] = result, converted as SciPy's C code converts: (type)(double)value, with
     npy_bool an unsigned char (so a bool output receives the value's low byte). SciPy
-    copies a 1 x 1 window's input with NumPy instead (numpy_cast)."""
+    copies a 1 x 1 window's input with NumPy instead (numpy_cast), and takes windows of two
+    elements to its line filters (line_filter)."""
     if output.dtype == result.dtype or numpy_cast:
         np.copyto(output, result, casting="unsafe")
         return
     target = output.view(np.uint8) if output.dtype.kind == "b" else output
     if result.dtype.kind == "f" and output.dtype.kind in "biu":
-        np.copyto(target, _c_convert(result.astype(np.float64), output.dtype.newbyteorder("=")),
-                  casting="unsafe")
+        converted = _c_convert(result.astype(np.float64), output.dtype.newbyteorder("="),
+                               negate_unsigned64=not line_filter)
+        np.copyto(target, converted, casting="unsafe")
     else:
         np.copyto(target, result, casting="unsafe")
 
@@ -334,11 +340,12 @@ def median_filter(input, size=None, footprint=None, output=None, mode="reflect",
 
     if isinstance(target, np.ndarray):
         if result is not target:
-            _fill(target, result, numpy_cast=window == [1, 1])
+            _fill(target, result, numpy_cast=window == [1, 1],
+                  line_filter=window[0] * window[1] == 2)
         return target
     wanted = array.dtype if target is None else target
     if result.dtype != wanted:  # another output dtype, or the two-element path's doubles
         out = np.empty(array.shape, dtype=wanted)
-        _fill(out, result)
+        _fill(out, result, line_filter=window[0] * window[1] == 2)
         return out
     return result

@@ -256,6 +256,16 @@ PYBIND11_MODULE(_rankwin, module) {
                "it can, otherwise returns a new array of the input's dtype.");
     module.def("cast_value", &castValue, py::arg("dtype"), py::arg("value"),
                "value converted to dtype as SciPy converts its cval.");
+    module.def(
+        "extend_index",
+        [](std::int64_t index, std::int64_t length, const std::string& mode) -> py::object {
+            if (length < 1) fail("the axis is empty");
+            const std::int64_t at = rankwin::python::extendIndex(index, length, extendMode(mode));
+            return at < 0 ? py::object(py::none()) : py::object(py::int_(at));
+        },
+        py::arg("index"), py::arg("length"), py::arg("mode"),
+        "The index that `index` reads along an axis of `length` elements under `mode`, or "
+        "None for the constant.");
     module.def("thread_count", &rankwin::threadCount,
                "Threads for a large call: RANKWIN_THREADS, else the processors this process may "
                "use.");

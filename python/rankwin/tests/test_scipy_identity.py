@@ -212,3 +212,16 @@ def test_nan_orders_above_infinity():
     filtered = rankwin.median_filter(a, (3, 3), mode="constant", cval=np.nan)
     # The centre window is the whole array again.
     assert filtered[1, 1] == 5
+
+
+@pytest.mark.parametrize("size", [(1, 2), (1, 3), (3, 3)])
+def test_out_of_range_values_reach_integer_outputs_as_in_scipy(ndimage, size):
+    # Converting such floats is undefined in C; the outputs still match SciPy's build here.
+    values = [-5, -1.5, 3.7, 1e19, 2e19, -1e19, 1e30, -1e30, np.inf, -np.inf, 2 ** 31,
+              -2 ** 31 - 5, 2 ** 32 + 7, 2 ** 63, -2 ** 63, 3e9, -3e9, 255.9, -0.5, 65535.5]
+    a = np.repeat(np.repeat(np.array(values, np.float32), 3)[None, :], 3, axis=0)
+    for out in OUTPUT_DTYPES:
+        with warnings.catch_warnings():
+            warnings.simplefilter("ignore")
+            expected = ndimage.median_filter(a, size, output=out)
+        assert np.array_equal(rankwin.median_filter(a, size, output=out), expected), out
