@@ -142,14 +142,20 @@ void extended(ConstPlane source, Plane destination, std::int64_t maskWidth,
     const std::int64_t y1 = validHeight >= 1 ? shiftY + validHeight : H;
 
     // The destination block [xa, xb) x [ya, yb) from an extended copy of the
-    // source elements its windows read.
+    // source elements its windows read. The kernels run far faster along long
+    // lines than across many short ones, so a block taller than wide (the left
+    // and right strips) is copied transposed, filtered with the window
+    // transposed (the median of a window does not depend on its order) and
+    // written back transposed.
     std::vector<std::int64_t> columns;
     std::vector<T> buffer;
+    std::vector<T> transposed;
     const auto block = [&](std::int64_t ya, std::int64_t yb, std::int64_t xa, std::int64_t xb) {
         if (ya >= yb || xa >= xb) return;
         const std::int64_t bw = xb - xa + maskWidth - 1;
         const std::int64_t bh = yb - ya + maskHeight - 1;
-        if (bw > kMax32 / E || bh > kMax32) {
+        const bool across = xb - xa < yb - ya;
+        if ((across ? bh : bw) > kMax32 / E || (across ? bw : bh) > kMax32) {
             fail("the window's border extension is beyond the median kernels' 32-bit steps");
         }
         columns.resize(static_cast<std::size_t>(bw));
@@ -157,22 +163,35 @@ void extended(ConstPlane source, Plane destination, std::int64_t maskWidth,
             columns[static_cast<std::size_t>(c)] = extendIndex(xa - shiftX + c, W, mode);
         }
         buffer.resize(static_cast<std::size_t>(bw) * static_cast<std::size_t>(bh));
+        // Element (r, c) of the extended block: at r * bw + c, or transposed at c * bh + r.
+        const std::int64_t rowStride = across ? 1 : bw;
+        const std::int64_t columnStride = across ? bh : 1;
         for (std::int64_t r = 0; r < bh; ++r) {
-            T* out = buffer.data() + r * bw;
+            T* out = buffer.data() + r * rowStride;
             const std::int64_t line = extendIndex(ya - shiftY + r, H, mode);
-            if (line < 0) {
-                std::fill(out, out + bw, constant);
-                continue;
-            }
-            const auto* in = reinterpret_cast<const T*>(src + line * source.step);
+            const auto* in =
+                line < 0 ? nullptr : reinterpret_cast<const T*>(src + line * source.step);
             for (std::int64_t c = 0; c < bw; ++c) {
                 const std::int64_t column = columns[static_cast<std::size_t>(c)];
-                out[c] = column < 0 ? constant : in[column];
+                out[c * columnStride] = in == nullptr || column < 0 ? constant : in[column];
             }
         }
-        runValid<T>(reinterpret_cast<const unsigned char*>(buffer.data()), bw * E,
-                    dst + ya * destination.step + xa * E, destination.step, xb - xa, yb - ya,
-                    maskWidth, maskHeight, threads);
+        if (!across) {
+            runValid<T>(reinterpret_cast<const unsigned char*>(buffer.data()), bw * E,
+                        dst + ya * destination.step + xa * E, destination.step, xb - xa, yb - ya,
+                        maskWidth, maskHeight, threads);
+            return;
+        }
+        transposed.resize(static_cast<std::size_t>(xb - xa) * static_cast<std::size_t>(yb - ya));
+        runValid<T>(reinterpret_cast<const unsigned char*>(buffer.data()), bh * E,
+                    reinterpret_cast<unsigned char*>(transposed.data()), (yb - ya) * E, yb - ya,
+                    xb - xa, maskHeight, maskWidth, threads);
+        for (std::int64_t r = ya; r < yb; ++r) {
+            T* out = reinterpret_cast<T*>(dst + r * destination.step);
+            for (std::int64_t c = xa; c < xb; ++c) {
+                out[c] = transposed[static_cast<std::size_t>((c - xa) * (yb - ya) + (r - ya))];
+            }
+        }
     };
     block(0, y0, 0, W);
     block(y1, H, 0, W);
