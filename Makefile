@@ -64,6 +64,8 @@ bench: deps
 	$(BENCH_BUILD)/bin/tracer_bench
 	@mkdir -p $(BENCH_BUILD)/bench-results
 	$(BENCH_BUILD)/bin/hvhost_io_bench --dir $(BENCH_BUILD)/bench-results/hvhost | tee $(BENCH_BUILD)/bench-results/hvhost.md
+	@bash scripts/deps.sh python3-opencv python3-skimage python3-matplotlib python3-dask python3-distributed
+	PYTHONPATH=$(BENCH_BUILD)/python /usr/bin/python3 bench/python/median_bench.py --dask --out $(BENCH_BUILD)/bench-results/python
 
 # Fuzz targets (clang, libFuzzer, ASan and UBSan) in their own build, each run for
 # FUZZ_SECONDS; fails on any crash, leak, sanitizer report or input slower than 10 s.
