@@ -89,6 +89,30 @@ std::int64_t spanBytes(std::int64_t width, std::int64_t height, std::int64_t ste
     return (height - 1) * step + width * size;
 }
 
+// The destination's own checks, and that it shares no byte with the source.
+void checkDestination(const ConstPlane& source, const Plane& destination, std::int64_t size) {
+    checkPlane(destination.data, destination.width, destination.height, destination.step, size,
+               "the output");
+    checkDisjoint(source.data, spanBytes(source.width, source.height, source.step, size),
+                  destination.data,
+                  spanBytes(destination.width, destination.height, destination.step, size));
+}
+
+// Calls run(T{}) with T the element type `type` names.
+template <typename Run>
+void forElementType(ElementType type, Run&& run) {
+    switch (type) {
+        case ElementType::u8:
+            return run(std::uint8_t{});
+        case ElementType::u16:
+            return run(std::uint16_t{});
+        case ElementType::i16:
+            return run(std::int16_t{});
+        case ElementType::f32:
+            return run(float{});
+    }
+}
+
 // One kernel call (or one per band) over checked arguments.
 template <typename T>
 void runValid(const unsigned char* source, std::int64_t sourceStep, unsigned char* destination,
@@ -241,17 +265,9 @@ std::int64_t extendIndex(std::int64_t index, std::int64_t length, Extend mode) {
 }
 
 double castValue(ElementType type, double value) {
-    switch (type) {
-        case ElementType::u8:
-            return castTo<std::uint8_t>(value);
-        case ElementType::u16:
-            return castTo<std::uint16_t>(value);
-        case ElementType::i16:
-            return castTo<std::int16_t>(value);
-        case ElementType::f32:
-            return castTo<float>(value);
-    }
-    return value;
+    double converted = value;
+    forElementType(type, [&](auto element) { converted = castTo<decltype(element)>(value); });
+    return converted;
 }
 
 void medianValid(ElementType type, ConstPlane source, Plane destination, std::int64_t maskWidth,
@@ -266,29 +282,13 @@ void medianValid(ElementType type, ConstPlane source, Plane destination, std::in
         destination.height != source.height - maskHeight + 1) {
         fail("the output's shape does not match the valid region");
     }
-    checkPlane(destination.data, destination.width, destination.height, destination.step, E,
-               "the output");
-    checkDisjoint(source.data, spanBytes(source.width, source.height, source.step, E),
-                  destination.data,
-                  spanBytes(destination.width, destination.height, destination.step, E));
-    const auto* src = static_cast<const unsigned char*>(source.data);
-    auto* dst = static_cast<unsigned char*>(destination.data);
-    const std::int64_t w = destination.width;
-    const std::int64_t h = destination.height;
-    switch (type) {
-        case ElementType::u8:
-            return runValid<std::uint8_t>(src, source.step, dst, destination.step, w, h,
-                                          maskWidth, maskHeight, threads);
-        case ElementType::u16:
-            return runValid<std::uint16_t>(src, source.step, dst, destination.step, w, h,
-                                           maskWidth, maskHeight, threads);
-        case ElementType::i16:
-            return runValid<std::int16_t>(src, source.step, dst, destination.step, w, h,
-                                          maskWidth, maskHeight, threads);
-        case ElementType::f32:
-            return runValid<float>(src, source.step, dst, destination.step, w, h, maskWidth,
-                                   maskHeight, threads);
-    }
+    checkDestination(source, destination, E);
+    forElementType(type, [&](auto element) {
+        runValid<decltype(element)>(static_cast<const unsigned char*>(source.data), source.step,
+                                    static_cast<unsigned char*>(destination.data),
+                                    destination.step, destination.width, destination.height,
+                                    maskWidth, maskHeight, threads);
+    });
 }
 
 void medianExtended(ElementType type, ConstPlane source, Plane destination,
@@ -303,25 +303,12 @@ void medianExtended(ElementType type, ConstPlane source, Plane destination,
     if (destination.width != source.width || destination.height != source.height) {
         fail("the output's shape differs from the input's");
     }
-    checkPlane(destination.data, destination.width, destination.height, destination.step, E,
-               "the output");
-    checkDisjoint(source.data, spanBytes(source.width, source.height, source.step, E),
-                  destination.data,
-                  spanBytes(destination.width, destination.height, destination.step, E));
-    switch (type) {
-        case ElementType::u8:
-            return extended<std::uint8_t>(source, destination, maskWidth, maskHeight, shiftX,
-                                          shiftY, mode, castTo<std::uint8_t>(constant), threads);
-        case ElementType::u16:
-            return extended<std::uint16_t>(source, destination, maskWidth, maskHeight, shiftX,
-                                           shiftY, mode, castTo<std::uint16_t>(constant), threads);
-        case ElementType::i16:
-            return extended<std::int16_t>(source, destination, maskWidth, maskHeight, shiftX,
-                                          shiftY, mode, castTo<std::int16_t>(constant), threads);
-        case ElementType::f32:
-            return extended<float>(source, destination, maskWidth, maskHeight, shiftX, shiftY,
-                                   mode, castTo<float>(constant), threads);
-    }
+    checkDestination(source, destination, E);
+    forElementType(type, [&](auto element) {
+        using T = decltype(element);
+        extended<T>(source, destination, maskWidth, maskHeight, shiftX, shiftY, mode,
+                    castTo<T>(constant), threads);
+    });
 }
 
 }  // namespace rankwin::python

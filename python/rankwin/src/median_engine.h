@@ -68,7 +68,7 @@ void medianValid(ElementType type, ConstPlane source, Plane destination, std::in
 // scipy.ndimage.median_filter's rule on one plane: destination element (x, y)
 // is the median of the source elements x - shiftX + i, y - shiftY + j
 // (0 <= i < maskWidth, 0 <= j < maskHeight), extended by `mode` beyond the
-// edges, with `constant` already converted by castValue. 0 <= shift < mask.
+// edges, with `constant` converted by castValue. 0 <= shift < mask.
 // The destination has the source's extents. Only a frame is copied: the
 // interior is filtered in place by medianValid, the border strips from small
 // extended copies.
