@@ -49,11 +49,12 @@ found=$(ldd /usr/bin/hvhost | awk '$1 == "libhv.so" { print $3 }')
 [ "$(readlink -f "$found")" = /usr/lib/ringtrace/libhv.so ] ||
   fail "hvhost does not find libhv.so in /usr/lib/ringtrace: $(ldd /usr/bin/hvhost)"
 # The Python package, from this folder, with Debian's python3 and nothing on PYTHONPATH.
-if dpkg-deb -c "$deb" | grep -q '/dist-packages/rankwin/'; then
+if dpkg-deb -c "$deb" | grep '/dist-packages/rankwin/' >/dev/null; then
   got=$(env -u PYTHONPATH /usr/bin/python3 -c \
     'import rankwin, numpy as np; print(rankwin.median_filter(np.arange(25, dtype=np.uint8).reshape(5, 5), 3).tolist())') ||
     fail "python3 -c 'import rankwin' failed"
   [ "$got" = "[[1, 2, 3, 4, 4], [5, 6, 7, 8, 9], [10, 11, 12, 13, 14], [15, 16, 17, 18, 19], [20, 20, 21, 22, 23]]" ] ||
     fail "rankwin.median_filter gave $got"
+  echo "python3 imported rankwin from $(env -u PYTHONPATH /usr/bin/python3 -c 'import rankwin; print(rankwin.__file__)')"
 fi
-echo "installed with apt: the example and a plug-in call ran from /usr/bin"
+echo "installed with apt: the example, a plug-in call and import rankwin ran from /usr/bin"
