@@ -140,4 +140,67 @@ TEST(RunBands, AFailureLeavesOnTheCallingThreadAfterEveryBandEnded) {
     EXPECT_EQ(finished.load(), 2);
 }
 
+TEST(RunBands, ThreadsOnlyForLargeCalls) {
+    EXPECT_EQ(rankwin::threadsFor(rankwin::kThreadedElements - 1, 8), 1);
+    EXPECT_EQ(rankwin::threadsFor(rankwin::kThreadedElements, 3), 3);
+    EXPECT_EQ(rankwin::threadsFor(rankwin::kThreadedElements, 1), 1);
+    EXPECT_EQ(rankwin::threadsFor(rankwin::kThreadedElements, 100000), rankwin::kMaxThreads);
+    EXPECT_EQ(rankwin::threadsFor(rankwin::kThreadedElements, 0), rankwin::threadCount());
+}
+
+// A kernel that marks each destination element with the band that wrote it
+// and checks that its source pointer moved with the band.
+std::atomic<int> kernelCalls{0};
+rankwin::KernelStatus markingKernel(const std::int32_t* src, std::int32_t srcStep,
+                                    std::int32_t* dst, std::int32_t dstStep, KernelSize roi,
+                                    KernelSize mask, rankwin::KernelPoint anchor) {
+    const int call = ++kernelCalls;
+    if (mask.width != 3 || mask.height != 2 || anchor.x != 1 || anchor.y != 0) return -3;
+    for (std::int32_t y = 0; y < roi.height; ++y) {
+        const auto* in = reinterpret_cast<const std::int32_t*>(
+            reinterpret_cast<const unsigned char*>(src) + static_cast<std::ptrdiff_t>(y) * srcStep);
+        auto* out = reinterpret_cast<std::int32_t*>(reinterpret_cast<unsigned char*>(dst) +
+                                                    static_cast<std::ptrdiff_t>(y) * dstStep);
+        for (std::int32_t x = 0; x < roi.width; ++x) out[x] = in[x] * 1000 + call;
+    }
+    return 0;
+}
+
+TEST(RunBands, FilterInBandsCoversTheRegionOnceWithMovedPointers) {
+    const KernelSize region{37, 29};
+    const KernelSize mask{3, 2};
+    const std::int32_t sourceWidth = region.width + mask.width - 1;
+    std::vector<std::int32_t> source(static_cast<std::size_t>(sourceWidth) *
+                                     (region.height + mask.height - 1));
+    for (std::size_t i = 0; i < source.size(); ++i) source[i] = static_cast<std::int32_t>(i);
+    for (int threads : {1, 2, 5}) {
+        SCOPED_TRACE(threads);
+        kernelCalls = 0;
+        std::vector<std::int32_t> destination(static_cast<std::size_t>(region.width) *
+                                              region.height, -1);
+        // The source pointer is at the anchor (1, 0) of the first window.
+        rankwin::filterInBands<std::int32_t>(
+            &markingKernel, reinterpret_cast<const unsigned char*>(source.data() + 1),
+            sourceWidth * 4, reinterpret_cast<unsigned char*>(destination.data()),
+            region.width * 4, region, mask, rankwin::KernelPoint{1, 0}, threads, true);
+        EXPECT_EQ(kernelCalls.load(), threads);
+        for (std::int32_t y = 0; y < region.height; ++y) {
+            for (std::int32_t x = 0; x < region.width; ++x) {
+                const std::int32_t got = destination[static_cast<std::size_t>(y * region.width + x)];
+                ASSERT_EQ(got / 1000, y * sourceWidth + x + 1) << x << "," << y;
+            }
+        }
+    }
+    // A refused call is an exception when the status is checked, and silent otherwise.
+    std::vector<std::int32_t> destination(static_cast<std::size_t>(region.width) * region.height);
+    const auto badAnchor = [&](bool check) {
+        rankwin::filterInBands<std::int32_t>(
+            &markingKernel, reinterpret_cast<const unsigned char*>(source.data()), sourceWidth * 4,
+            reinterpret_cast<unsigned char*>(destination.data()), region.width * 4, region, mask,
+            rankwin::KernelPoint{0, 0}, 2, check);
+    };
+    EXPECT_THROW(badAnchor(true), std::runtime_error);
+    EXPECT_NO_THROW(badAnchor(false));
+}
+
 }  // namespace
