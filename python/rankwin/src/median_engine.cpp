@@ -166,6 +166,23 @@ std::pair<std::int64_t, std::int64_t> interior(std::int64_t length, std::int64_t
     return {first, last};
 }
 
+// out[c * outStride + r] = in[r * inStride + c] for `rows` x `cols` elements of
+// `in`, in tiles that keep both sides in the cache.
+template <typename T>
+void transpose(const T* in, std::int64_t inStride, T* out, std::int64_t outStride,
+               std::int64_t rows, std::int64_t cols) {
+    constexpr std::int64_t kTile = 32;
+    for (std::int64_t r0 = 0; r0 < rows; r0 += kTile) {
+        const std::int64_t r1 = std::min(rows, r0 + kTile);
+        for (std::int64_t c0 = 0; c0 < cols; c0 += kTile) {
+            const std::int64_t c1 = std::min(cols, c0 + kTile);
+            for (std::int64_t r = r0; r < r1; ++r) {
+                for (std::int64_t c = c0; c < c1; ++c) out[c * outStride + r] = in[r * inStride + c];
+            }
+        }
+    }
+}
+
 template <typename T>
 void extended(ConstPlane source, Plane destination, std::int64_t maskWidth,
               std::int64_t maskHeight, std::int64_t shiftX, std::int64_t shiftY, Extend mode,
@@ -183,12 +200,12 @@ void extended(ConstPlane source, Plane destination, std::int64_t maskWidth,
     // The destination block [xa, xb) x [ya, yb) from an extended copy of the
     // source elements its windows read. The kernels run far faster along long
     // lines than across many short ones, so a block taller than wide (the left
-    // and right strips) is copied transposed, filtered with the window
-    // transposed (the median of a window does not depend on its order) and
-    // written back transposed.
+    // and right strips) is filtered transposed, with the window transposed
+    // (the median of a window does not depend on its order).
     std::vector<std::int64_t> columns;
     std::vector<T> buffer;
-    std::vector<T> transposed;
+    std::vector<T> flipped;
+    std::vector<T> result;
     const auto block = [&](std::int64_t ya, std::int64_t yb, std::int64_t xa, std::int64_t xb) {
         if (ya >= yb || xa >= xb) return;
         const std::int64_t bw = xb - xa + maskWidth - 1;
@@ -202,32 +219,25 @@ void extended(ConstPlane source, Plane destination, std::int64_t maskWidth,
             columns[static_cast<std::size_t>(c)] = extendIndex(xa - shiftX + c, W, mode);
         }
         buffer.resize(static_cast<std::size_t>(bw) * static_cast<std::size_t>(bh));
-        // Element (r, c) of the extended block: at r * bw + c, or transposed at c * bh + r.
-        const std::int64_t rowStride = across ? 1 : bw;
-        const std::int64_t columnStride = across ? bh : 1;
         // Columns [inFirst, inLast) of the block read source columns in order.
         const std::int64_t inFirst = std::clamp<std::int64_t>(shiftX - xa, 0, bw);
         const std::int64_t inLast = std::clamp<std::int64_t>(W + shiftX - xa, inFirst, bw);
         for (std::int64_t r = 0; r < bh; ++r) {
-            T* out = buffer.data() + r * rowStride;
+            T* out = buffer.data() + r * bw;
             const std::int64_t line = extendIndex(ya - shiftY + r, H, mode);
-            const auto* in =
-                line < 0 ? nullptr : reinterpret_cast<const T*>(src + line * source.step);
-            if (in != nullptr && !across) {
-                std::memcpy(out + inFirst, in + (xa - shiftX + inFirst),
-                            static_cast<std::size_t>(inLast - inFirst) * sizeof(T));
-                const auto outside = [&](std::int64_t c) {
-                    const std::int64_t column = columns[static_cast<std::size_t>(c)];
-                    out[c] = column < 0 ? constant : in[column];
-                };
-                for (std::int64_t c = 0; c < inFirst; ++c) outside(c);
-                for (std::int64_t c = inLast; c < bw; ++c) outside(c);
+            if (line < 0) {
+                std::fill(out, out + bw, constant);
                 continue;
             }
-            for (std::int64_t c = 0; c < bw; ++c) {
+            const auto* in = reinterpret_cast<const T*>(src + line * source.step);
+            std::memcpy(out + inFirst, in + (xa - shiftX + inFirst),
+                        static_cast<std::size_t>(inLast - inFirst) * sizeof(T));
+            const auto outside = [&](std::int64_t c) {
                 const std::int64_t column = columns[static_cast<std::size_t>(c)];
-                out[c * columnStride] = in == nullptr || column < 0 ? constant : in[column];
-            }
+                out[c] = column < 0 ? constant : in[column];
+            };
+            for (std::int64_t c = 0; c < inFirst; ++c) outside(c);
+            for (std::int64_t c = inLast; c < bw; ++c) outside(c);
         }
         if (!across) {
             runValid<T>(reinterpret_cast<const unsigned char*>(buffer.data()), bw * E,
@@ -235,16 +245,14 @@ void extended(ConstPlane source, Plane destination, std::int64_t maskWidth,
                         maskWidth, maskHeight, threads);
             return;
         }
-        transposed.resize(static_cast<std::size_t>(xb - xa) * static_cast<std::size_t>(yb - ya));
-        runValid<T>(reinterpret_cast<const unsigned char*>(buffer.data()), bh * E,
-                    reinterpret_cast<unsigned char*>(transposed.data()), (yb - ya) * E, yb - ya,
+        flipped.resize(buffer.size());
+        transpose(buffer.data(), bw, flipped.data(), bh, bh, bw);
+        result.resize(static_cast<std::size_t>(xb - xa) * static_cast<std::size_t>(yb - ya));
+        runValid<T>(reinterpret_cast<const unsigned char*>(flipped.data()), bh * E,
+                    reinterpret_cast<unsigned char*>(result.data()), (yb - ya) * E, yb - ya,
                     xb - xa, maskHeight, maskWidth, threads);
-        for (std::int64_t r = ya; r < yb; ++r) {
-            T* out = reinterpret_cast<T*>(dst + r * destination.step);
-            for (std::int64_t c = xa; c < xb; ++c) {
-                out[c] = transposed[static_cast<std::size_t>((c - xa) * (yb - ya) + (r - ya))];
-            }
-        }
+        transpose(result.data(), yb - ya, reinterpret_cast<T*>(dst + ya * destination.step) + xa,
+                  destination.step / E, xb - xa, yb - ya);
     };
     block(0, y0, 0, W);
     block(y1, H, 0, W);
