@@ -1,6 +1,7 @@
 #include "median_engine.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstddef>
 #include <cstring>
@@ -16,6 +17,8 @@ namespace rankwin::python {
 namespace {
 
 constexpr std::int64_t kMax32 = std::numeric_limits<std::int32_t>::max();
+// Arrays extended whole (see extended()); tests lower it to reach the strips.
+std::atomic<std::int64_t> wholeCopyElements{1 << 16};
 
 // The kernels under the band runner's signature (the same pairs of 32-bit
 // integers, in the structs of the kernels' own header).
@@ -254,6 +257,12 @@ void extended(ConstPlane source, Plane destination, std::int64_t maskWidth,
         transpose(result.data(), yb - ya, reinterpret_cast<T*>(dst + ya * destination.step) + xa,
                   destination.step / E, xb - xa, yb - ya);
     };
+    // A small array is extended whole, into one kernel call: below some 64 K
+    // elements the calls' fixed costs outweigh the copy.
+    if ((W + maskWidth - 1) * (H + maskHeight - 1) <= wholeCopyElements.load()) {
+        block(0, H, 0, W);
+        return;
+    }
     block(0, y0, 0, W);
     block(y1, H, 0, W);
     block(y0, y1, 0, x0);
@@ -301,6 +310,8 @@ std::int64_t extendIndex(std::int64_t index, std::int64_t length, Extend mode) {
     }
     return -1;
 }
+
+std::int64_t setWholeCopyLimit(std::int64_t elements) { return wholeCopyElements.exchange(elements); }
 
 double castValue(ElementType type, double value) {
     double converted = value;

@@ -76,4 +76,9 @@ void medianExtended(ElementType type, ConstPlane source, Plane destination,
                     std::int64_t maskWidth, std::int64_t maskHeight, std::int64_t shiftX,
                     std::int64_t shiftY, Extend mode, double constant, int threads);
 
+// Arrays whose extended copy has at most this many elements (64 K) are
+// filtered in one kernel call on that copy instead of interior and strips.
+// Returns the previous limit; for tests, which set 0 to reach the strips.
+std::int64_t setWholeCopyLimit(std::int64_t elements);
+
 }  // namespace rankwin::python

@@ -266,6 +266,9 @@ PYBIND11_MODULE(_rankwin, module) {
         py::arg("index"), py::arg("length"), py::arg("mode"),
         "The index that `index` reads along an axis of `length` elements under `mode`, or "
         "None for the constant.");
+    module.def("set_whole_copy_limit", &rankwin::python::setWholeCopyLimit, py::arg("elements"),
+               "For tests: arrays whose extended copy has at most this many elements are "
+               "filtered whole; returns the previous limit.");
     module.def("thread_count", &rankwin::threadCount,
                "Threads for a large call: RANKWIN_THREADS, else the processors this process may "
                "use.");

@@ -9,6 +9,16 @@ MODES = ["reflect", "grid-mirror", "mirror", "nearest", "wrap", "grid-wrap", "co
          "grid-constant"]
 
 
+@pytest.fixture(params=["strips", "whole"])
+def frame(request):
+    """Runs a test twice: small arrays filtered as interior and border strips (as large ones
+    are), and extended whole (the default for small ones)."""
+    from rankwin import _rankwin
+    previous = _rankwin.set_whole_copy_limit(0 if request.param == "strips" else 1 << 16)
+    yield request.param
+    _rankwin.set_whole_copy_limit(previous)
+
+
 @pytest.fixture(scope="session")
 def ndimage():
     return pytest.importorskip("scipy.ndimage")

@@ -85,7 +85,7 @@ def call(function, case, rng_seed):
 
 # RANKWIN_TEST_BATCHES=300 for a longer search.
 @pytest.mark.parametrize("batch", range(int(os.environ.get("RANKWIN_TEST_BATCHES", "30"))))
-def test_random_cases_match_scipy(ndimage, batch):
+def test_random_cases_match_scipy(ndimage, frame, batch):
     rng = np.random.default_rng(1000 + batch)
     for number in range(60):
         case = random_case(rng)
@@ -125,7 +125,7 @@ def test_reference_agrees_with_scipy(ndimage):
 
 @pytest.mark.parametrize("dtype", DTYPES)
 @pytest.mark.parametrize("mode", MODES)
-def test_every_mode_and_type_on_a_medium_array(ndimage, dtype, mode):
+def test_every_mode_and_type_on_a_medium_array(ndimage, frame, dtype, mode):
     rng = np.random.default_rng(3)
     a = random_values(rng, dtype, (61, 47))
     for window, origin in [((3, 3), 0), ((5, 4), (1, -2)), ((2, 7), (-1, 3)), ((9, 9), -4),
@@ -141,7 +141,7 @@ def test_the_issue_example(ndimage):
 
 
 @pytest.mark.parametrize("dtype", DTYPES)
-def test_cval_is_converted_to_the_input_type_first(ndimage, dtype):
+def test_cval_is_converted_to_the_input_type_first(ndimage, frame, dtype):
     a = np.full((4, 5), 5, dtype)
     for cval in [300, -1, 65541, -70000, 1e10, -1e10, np.inf, -np.inf, 2.7, -2.7, 3e9,
                  2 ** 31, 2 ** 32 + 3, 1e40]:
@@ -159,7 +159,7 @@ def test_cval_is_converted_to_the_input_type_first(ndimage, dtype):
 
 @pytest.mark.parametrize("shape", [(1, 1), (1, 7), (7, 1), (2, 2)])
 @pytest.mark.parametrize("mode", MODES)
-def test_tiny_arrays_and_huge_windows(ndimage, shape, mode):
+def test_tiny_arrays_and_huge_windows(ndimage, frame, shape, mode):
     rng = np.random.default_rng(11)
     a = rng.integers(0, 100, shape).astype(np.int16)
     for window in [(1, 1), (3, 3), (9, 2), (2, 9), (17, 13)]:
