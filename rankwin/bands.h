@@ -65,7 +65,7 @@ int threadsFor(std::uint64_t sourceElements, int requested = 0);
 // kernel expects. The plug-in and the Python module both filter through this,
 // so their results are the same to the bit whatever the thread count.
 // A negative kernel status throws std::runtime_error when `checkStatus` is set
-// (the plug-in, following its specification, leaves the status unexamined).
+// (the plug-in leaves the status unexamined: its own checks leave the kernels nothing to refuse).
 template <typename T>
 void filterInBands(MedianKernel<T> kernel, const unsigned char* source, std::int32_t sourceStep,
                    unsigned char* destination, std::int32_t destinationStep, KernelSize region,
