@@ -46,4 +46,12 @@ ringview --grey median.tif median.png >/dev/null || fail "ringview --grey failed
 found=$(ldd /usr/bin/hvhost | awk '$1 == "libhv.so" { print $3 }')
 [ "$(readlink -f "$found")" = /usr/lib/ringtrace/libhv.so ] ||
   fail "hvhost does not find libhv.so in /usr/lib/ringtrace: $(ldd /usr/bin/hvhost)"
+# The Python package from dist-packages, on the pixels tifffile reads, as a user types it.
+if [ -d /usr/lib/python3/dist-packages/ringtrace ] && /usr/bin/python3 -c 'import tifffile' 2>/dev/null; then
+  ringtrace --csv contour.csv || fail "ringtrace --csv failed"
+  /usr/bin/python3 -c "import ringtrace, tifffile; t = ringtrace.trace(tifffile.imread('outx.tif'), tifffile.imread('outx1.tif')); print('\n'.join(['column,row'] + ['%d,%d' % tuple(p) for p in t.contour]))" >py.csv ||
+    fail "the Python package failed"
+  cmp -s py.csv contour.csv || fail "the Python package's contour differs from ringtrace's CSV"
+  echo "installed with apt: ringtrace.trace on the example gave the program's contour"
+fi
 echo "installed with apt: the example and a plug-in call ran from /usr/bin"
