@@ -22,7 +22,7 @@ import numpy as np
 from ._tracer import ImageNotReadError, OutputNotWrittenError, MAX_PIXELS
 from . import _tracer
 
-__all__ = ["trace", "trace_files", "trace_folder", "Trace", "ImageNotReadError",
+__all__ = ["trace", "read_image", "trace_files", "trace_folder", "Trace", "ImageNotReadError",
            "OutputNotWrittenError", "MAX_PIXELS"]
 
 PRIMARY = "outx.tif"
@@ -66,6 +66,11 @@ class Trace:
         C-contiguous (height, width) uint8 array (its bytes are new.tif's pixel data)."""
         return np.ascontiguousarray(self.marks[::-1])
 
+    def save(self, path):
+        """Writes the picture to `path` exactly as the program writes new.tif (8-bit grey,
+        rows mirrored, one row per strip; a temporary file renamed into place)."""
+        _tracer.write_marks(os.fspath(path), np.ascontiguousarray(self.marks))
+
     def __repr__(self):
         return (f"Trace({self.width} x {self.height}, {self.outcome}, "
                 f"{self.iterations} iterations, {self.marked_pixels} marked pixels)")
@@ -82,6 +87,13 @@ def trace(primary, secondary):
     for another shape, two sizes, or a size the program refuses (more than MAX_PIXELS
     pixels, fewer than 3 columns with 7 or more rows)."""
     return _trace(_tracer.trace_arrays(np.asanyarray(primary), np.asanyarray(secondary)))
+
+
+def read_image(path):
+    """One TIFF as the program's reader decodes it (libtiff's RGBA reader, any layout,
+    compression or bit depth it takes; alpha dropped): a (height, width, 3) uint8 array,
+    top row first, ready for `trace`. Raises ImageNotReadError when it cannot be read."""
+    return _tracer.read_image(os.fspath(path))
 
 
 def trace_files(primary_path, secondary_path, partial=False):

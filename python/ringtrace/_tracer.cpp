@@ -244,6 +244,55 @@ py::dict traceFiles(const std::string& primaryPath, const std::string& secondary
     return resultOf(report, marks);
 }
 
+// One TIFF as the program's reader decodes it: (height, width, 3) uint8, top row first.
+py::array_t<uint8_t> readImage(const std::string& path) {
+    std::vector<uint32_t> raster;
+    int32_t W = 0, H = 0;
+    int ok = 0;
+    {
+        py::gil_scoped_release nogil;
+        TIFF* tif = TIFFOpen(path.c_str(), "r");
+        if (tif != nullptr) {
+            uint32_t w = 0, h = 0;
+            TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+            TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+            if (w > 0 && h > 0 && uint64_t{w} * h <= uint64_t{kMaxPixels}) {
+                W = static_cast<int32_t>(w);
+                H = static_cast<int32_t>(h);
+                raster.assign(static_cast<size_t>(int64_t{W} * H), 0);
+                ok = readRaster(tif, W, H, raster.data());
+            }
+            TIFFClose(tif);
+        }
+    }
+    if (ok == 0) throw imageNotRead(std::string(kNotReadMessage) + ": " + path);
+    py::array_t<uint8_t> image({py::ssize_t{H}, py::ssize_t{W}, py::ssize_t{3}});
+    auto a = image.mutable_unchecked<3>();
+    for (int32_t y = 0; y < H; ++y) {
+        for (int32_t x = 0; x < W; ++x) {
+            const uint32_t word = raster[static_cast<size_t>(rasterIndex(x, y, W, H))];
+            a(y, x, 0) = redOf(word);
+            a(y, x, 1) = greenOf(word);
+            a(y, x, 2) = blueOf(word);
+        }
+    }
+    return image;
+}
+
+// Writes a marks picture (top row first) as the program writes "new.tif".
+void writeMarks(const std::string& path, const py::array_t<uint8_t, py::array::c_style>& marks) {
+    if (marks.ndim() != 2) throw py::value_error("marks must be a (height, width) array");
+    const auto H = static_cast<int32_t>(marks.shape(0)), W = static_cast<int32_t>(marks.shape(1));
+    std::string why;
+    pendingOutput pending(false);
+    TIFF* out = pending.open(path, why);
+    if (out == nullptr) throw outputNotWritten(why);
+    const bool written = writeMirrored(out, marks.data(), W, H);
+    TIFFClose(out);
+    if (!written) throw outputNotWritten("writing " + path + " failed");
+    if (!pending.commit(why)) throw outputNotWritten(why);
+}
+
 }  // namespace
 
 PYBIND11_MODULE(_tracer, m) {
@@ -253,6 +302,8 @@ PYBIND11_MODULE(_tracer, m) {
     m.def("trace_arrays", &traceArrays, py::arg("primary"), py::arg("secondary"));
     m.def("trace_files", &traceFiles, py::arg("primary"), py::arg("secondary"), py::arg("output") = py::none(),
           py::arg("partial") = false);
+    m.def("read_image", &readImage, py::arg("path"));
+    m.def("write_marks", &writeMarks, py::arg("path"), py::arg("marks"));
     m.def("folder_peak_bytes", &cli::folderPeakBytes, py::arg("folder"),
           "Expected peak memory of tracing the pair in `folder`, from the images' headers.");
     m.attr("MAX_PIXELS") = kMaxPixels;

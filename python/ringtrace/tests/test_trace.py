@@ -84,6 +84,11 @@ def test_identity_with_the_program(rings, name, fresh_copy):
     assert_same_as_program(ringtrace.trace_folder(copy, write=True), run)
     assert sorted(os.listdir(copy)) == ["new.tif", "outx.tif", "outx1.tif"]
     assert (copy / "new.tif").read_bytes() == run.new_tif
+    # The program's reader gives the pixels tifffile gives for these plain files, and a
+    # Trace saves the program's new.tif.
+    assert np.array_equal(ringtrace.read_image(folder / "outx.tif"), primary[..., :3])
+    ringtrace.trace(primary, secondary).save(copy / "saved.tif")
+    assert (copy / "saved.tif").read_bytes() == run.new_tif
     if name.startswith("spiral"):
         assert run.summary["iterations"] >= 6
     if name.startswith("no-support"):
@@ -174,6 +179,8 @@ def test_unreadable_files(rings, fresh_copy):
     assert not (missing / "new.tif").exists()
     with pytest.raises(ringtrace.ImageNotReadError, match="nowhere.tif"):
         ringtrace.trace_files(folder / "outx.tif", folder / "nowhere.tif")
+    with pytest.raises(ringtrace.ImageNotReadError, match="error image not read: .*outx1.tif"):
+        ringtrace.read_image(copy / "outx1.tif")
 
 
 def test_refused_and_unwritable(tmp_path, rings, fresh_copy):
