@@ -36,7 +36,7 @@ void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster
     pixelGrid grid;
     buildGrid(grid, W, H);
     checkCancel(cancel);
-    priceGridEdges(grid, primaryRaster, secondaryRaster);
+    priceGridEdges(grid, primaryRaster, secondaryRaster, cancel);
     checkCancel(cancel);
     // Each run writes what it settles; only the sink's path is ever read.
     ringgraph::node_array<edge> pred;
@@ -45,6 +45,7 @@ void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster
     pathEvaluator evaluator(grid, primaryRaster, secondaryRaster, pred);
     progressCallback step = progress;
     if (cancel != nullptr) {
+        evaluator.setInterrupt([cancel] { checkCancel(cancel); });
         step = [cancel, &progress](const searchProgress& p) {
             checkCancel(cancel);
             if (progress) progress(p);
