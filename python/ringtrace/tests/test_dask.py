@@ -109,7 +109,7 @@ def test_local_cluster_of_two_processes(study, wrapper):
     _, folders, expected = study
     script, log = wrapper
     # Each worker has room for one pair's estimate (about 17 to 20 MiB here) but two threads.
-    with distributed.LocalCluster(n_workers=2, threads_per_worker=2, processes=True, dashboard_address=None,
+    with distributed.LocalCluster(n_workers=2, threads_per_worker=2, processes=True, dashboard_address=":0",
                                   resources={"memory": 30 * 2**20}) as cluster, \
             distributed.Client(cluster) as client:
         start = time.monotonic()

@@ -20,6 +20,15 @@ def large(tmp_path_factory):
     return folder, tifffile.imread(folder / "outx.tif"), tifffile.imread(folder / "outx1.tif")
 
 
+@pytest.fixture
+def sigint_raises():
+    """Python's own SIGINT handler, even where the test runs as a background job (which
+    starts with SIGINT ignored)."""
+    previous = signal.signal(signal.SIGINT, signal.default_int_handler)
+    yield
+    signal.signal(signal.SIGINT, previous)
+
+
 def interrupt_after(seconds):
     """Sends this process SIGINT after `seconds`, as Ctrl-C in a terminal does."""
     timer = threading.Timer(seconds, os.kill, (os.getpid(), signal.SIGINT))
@@ -43,7 +52,7 @@ def test_gil_released_during_the_trace(large):
     assert ticks >= min(50, elapsed / 0.002 / 10)
 
 
-def test_keyboard_interrupt_stops_the_trace(large):
+def test_keyboard_interrupt_stops_the_trace(large, sigint_raises):
     folder, p, s = large
     start = time.monotonic()
     full = ringtrace.trace(p, s)
