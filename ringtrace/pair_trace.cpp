@@ -28,6 +28,9 @@ void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster
                   tracerReport& report, uint8_t* marks, const std::atomic<bool>* cancel,
                   const progressCallback& progress) {
     const auto pixels = static_cast<size_t>(int64_t{W} * H);
+    const int status = report.status;
+    report = tracerReport{};  // nothing of an earlier trace survives in it
+    report.status = status;
     report.width = W;
     report.height = H;
     checkCancel(cancel);

@@ -20,13 +20,15 @@ public:
 };
 
 // Traces the pair. The rasters hold width x height words each, bottom row first, packed as
-// readInputs leaves them (red in bits 0-7, green 8-15, blue 16-23). Fills everything in
-// `report` but its status, and `marks` (width x height bytes, top row first): 160 on the
-// contour's marked pixels, 120 elsewhere, i.e. "new.tif" before its rows are mirrored.
+// readInputs leaves them (red in bits 0-7, green 8-15, blue 16-23). Fills `report` afresh
+// but for its status (left as it was), and `marks` (width x height bytes, top row first):
+// 160 on the contour's marked pixels, 120 elsewhere, i.e. "new.tif" before its rows are
+// mirrored.
 //
-// `cancel`, when given, is read between the phases and at every iteration of the search:
-// once it is true the call ends by throwing traceCancelled. `progress` is the search's
-// progress callback. Also throws std::bad_alloc when memory runs out; nothing leaks.
+// `cancel`, when given, is read between the phases, once per column of the cost pass,
+// every 65536 nodes of the shortest-path work and at every iteration of the search: once it
+// is true the call ends by throwing traceCancelled. `progress` is the search's progress
+// callback. Also throws std::bad_alloc when memory runs out; nothing leaks.
 void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster, int32_t width, int32_t height,
                   tracerReport& report, uint8_t* marks, const std::atomic<bool>* cancel = nullptr,
                   const progressCallback& progress = nullptr);
