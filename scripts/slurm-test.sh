@@ -160,8 +160,10 @@ for i in 1 2 3 4 5 6 7 8; do
   (cd "$work/plain/f$i" && "$build/bin/ringtrace" >/dev/null 2>&1) || true
 done
 
-job=$(cd "$work" && PATH="$build/bin:$PATH" sbatch --parsable --array=0-1 --cpus-per-task=1 \
-  --output="$work/slurm-%A_%a.out" --export=ALL,PER_TASK=4 "$repo/examples/slurm/trace-array.sh")
+# PER_TASK reaches the tasks through sbatch's default --export=ALL: any other --export makes
+# slurmd load root's login environment first (su -), seconds per task.
+job=$(cd "$work" && PER_TASK=4 PATH="$build/bin:$PATH" sbatch --parsable --array=0-1 --cpus-per-task=1 \
+  --output="$work/slurm-%A_%a.out" "$repo/examples/slurm/trace-array.sh")
 job=${job%%;*}
 t_submit=$(date +%s.%N)
 # sbatch --wait polls slowly; squeue answers at once.

@@ -2,7 +2,7 @@
 # A study on a Slurm cluster: a job array whose every task traces its share of the
 # study's folders with `ringtrace`, several at a time on the task's processors.
 #   sbatch examples/slurm/trace-array.sh                  # 40 tasks of 100 folders
-#   sbatch --array=0-1 --export=ALL,PER_TASK=4 trace-array.sh   # 2 tasks of 4
+#   PER_TASK=4 sbatch --array=0-1 trace-array.sh          # 2 tasks of 4
 # Run it from the folder that holds study/ (or give sbatch --chdir). Each task's exit
 # status is ringtrace's: the highest of its folders' statuses (0: all traced), and its
 # output lists one "FOLDER: RESULT" line per folder.
