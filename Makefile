@@ -62,6 +62,7 @@ bench: deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@bash bench/median/run.sh $(BENCH_BUILD)
 	$(BENCH_BUILD)/bin/tracer_bench
+	/usr/bin/python3 bench/python/tracer_bench.py --build $(BENCH_BUILD)
 	@mkdir -p $(BENCH_BUILD)/bench-results
 	$(BENCH_BUILD)/bin/hvhost_io_bench --dir $(BENCH_BUILD)/bench-results/hvhost | tee $(BENCH_BUILD)/bench-results/hvhost.md
 	@bash scripts/deps.sh python3-opencv python3-skimage python3-matplotlib python3-dask python3-distributed

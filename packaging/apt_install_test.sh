@@ -57,4 +57,12 @@ if dpkg-deb -c "$deb" | grep '/dist-packages/rankwin/' >/dev/null; then
     fail "rankwin.median_filter gave $got"
   echo "python3 imported rankwin from $(env -u PYTHONPATH /usr/bin/python3 -c 'import rankwin; print(rankwin.__file__)')"
 fi
-echo "installed with apt: the example, a plug-in call and import rankwin ran from /usr/bin"
+# The Python package from dist-packages, on the pixels tifffile reads, as a user types it.
+if [ -d /usr/lib/python3/dist-packages/ringtrace ] && /usr/bin/python3 -c 'import tifffile' 2>/dev/null; then
+  ringtrace --csv contour.csv || fail "ringtrace --csv failed"
+  /usr/bin/python3 -c "import ringtrace, tifffile; t = ringtrace.trace(tifffile.imread('outx.tif'), tifffile.imread('outx1.tif')); print('\n'.join(['column,row'] + ['%d,%d' % tuple(p) for p in t.contour]))" >py.csv ||
+    fail "the Python package failed"
+  cmp -s py.csv contour.csv || fail "the Python package's contour differs from ringtrace's CSV"
+  echo "installed with apt: ringtrace.trace on the example gave the program's contour"
+fi
+echo "installed with apt: the example, a plug-in call and both Python packages ran from /usr/bin"

@@ -110,6 +110,7 @@ run_examples() {
     # By name, hvhost finds the plug-in in lib/ringtrace beside it.
     hvhost rankwin new.tif 3 3 named.tif || fail "hvhost rankwin (by name) failed"
     cmp -s median.tif named.tif || fail "hvhost rankwin gave another result than the path"
+    check_python_package "$root"
   )
   check_python_rankwin "$root"
   echo "examples ran from $root"
@@ -123,6 +124,7 @@ check_package_files() {
     case $path in
       ./usr/bin/* | ./usr/lib/ringtrace/* | ./usr/share/doc/ringtrace/* | ./usr/share/man/man1/*) ;;
       ./usr/lib/python3/dist-packages/rankwin/*) ;;
+      ./usr/lib/python3/dist-packages/ringtrace/*) ;;
       *) fail "unexpected file in the package: $path" ;;
     esac
   done < <(dpkg-deb --fsys-tarfile "$deb" | tar -t | grep -v '/$')
@@ -136,6 +138,24 @@ check_package_files() {
     "$(zcat "$scratch/root/usr/share/doc/ringtrace/changelog.gz" | sed -n '1s/^ringtrace (\(.*\)).*/\1/p')" ] ||
     fail "the change log's first entry is not this version"
   return 0
+}
+
+# The Python package, where it was built: its extension finds the installed private
+# libraries through its run path, and traces the example as the installed program did.
+check_python_package() {
+  local root=$1 ext runpath
+  [ -d "$root/lib/python3/dist-packages/ringtrace" ] || return 0
+  ext=$(ls "$root"/lib/python3/dist-packages/ringtrace/_tracer*.so) || fail "no ringtrace extension installed"
+  runpath=$(readelf -d "$ext" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p; s/.*(RPATH).*\[\(.*\)\]/\1/p')
+  # shellcheck disable=SC2016 # the literal run path
+  [ "$runpath" = '$ORIGIN/../../../ringtrace' ] || fail "$ext has run path '$runpath'"
+  mkdir -p py && cp outx.tif outx1.tif py/
+  PYTHONPATH="$root/lib/python3/dist-packages" /usr/bin/python3 -c '
+import ringtrace
+t = ringtrace.trace_folder("py", write=True)
+assert t.outcome == "accepted", t
+assert ringtrace.__file__.startswith("'"$root"'"), ringtrace.__file__' || fail "the installed Python package failed"
+  cmp -s py/new.tif new.tif || fail "the installed Python package wrote another new.tif than ringtrace"
 }
 
 case $mode in

@@ -6,11 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "edge_cost.h"
 #include "graph/large_allocator.h"
-#include "grid_graph.h"
 #include "image_input.h"
 #include "output_file.h"
+#include "pair_trace.h"
 #include "progress_line.h"
 #include "render_output.h"
 
@@ -36,15 +35,6 @@ void releaseAll(inputImages& in, TIFF* out) {
     if (in.secondary != nullptr) TIFFClose(in.secondary);
     if (out != nullptr) TIFFClose(out);
     in = inputImages{};
-}
-
-// Rows where the accepted path enters and leaves the grid: its first edge (walking back)
-// enters the sink terminal, its last one leaves the source terminal.
-void findEnds(const pixelGrid& grid, const branchNode& accepted, tracerReport& report) {
-    if (!accepted.predecessors || accepted.predecessors->empty()) return;
-    const std::vector<edge>& path = *accepted.predecessors;
-    report.exitRow = grid.rowOf(grid.idOf(grid.G.source(path.front())));
-    report.entryRow = grid.rowOf(grid.idOf(grid.G.target(path.back())));
 }
 
 // Writes every companion to its temporary file. False (with a message given) when one fails.
@@ -105,26 +95,9 @@ int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vect
     report.status = readFailed ? EXIT_NOT_READ : EXIT_TRACED;
     try {
         ringgraph::large_vector<uint8_t> byteBuffer(pixels);
-        ringgraph::large_vector<float> markBuffer(pixels, BACKGROUND_MARK);
-
-        pixelGrid grid;
-        buildGrid(grid, W, H);
-        priceGridEdges(grid, in.primaryRaster, in.secondaryRaster);
-        // Each run writes what it settles; only the sink's path is ever read.
-        ringgraph::node_array<edge> pred;
-        pred.init_for_overwrite(grid.G);
-
-        pathEvaluator evaluator(grid, in.primaryRaster, in.secondaryRaster, pred);
         progressLine line;
-        const searchResult search = searchContour(evaluator, grid, pred, maxIterations(H), line.callback());
+        traceRasters(in.primaryRaster, in.secondaryRaster, W, H, report, byteBuffer.data(), nullptr, line.callback());
         line.clear();
-        report.search = search;
-        if (search.searchOutcome != SEARCH_EXHAUSTED) {
-            report.marked = markContour(grid, pred, markBuffer.data(), &report.contour);
-            findEnds(grid, search.accepted, report);
-        }
-
-        convertMarks(markBuffer.data(), byteBuffer.data(), pixels);
         written = writeMirrored(out, byteBuffer.data(), W, H);
         if (reportOut != nullptr) *reportOut = report;
     } catch (const std::bad_alloc&) {

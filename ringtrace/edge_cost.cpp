@@ -82,7 +82,8 @@ int gridEdgeCost(uint32_t primaryTail, uint32_t primaryHead, uint32_t secondaryT
                   stepOf(xs, ys, xt, yt, width, height));
 }
 
-void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster) {
+void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster,
+                    const std::atomic<bool>* stop) {
     const int32_t W = grid.width, H = grid.height;
     const ringgraph::lattice& G = grid.G;
     if (G.number_of_grid_edges() == 0) return;
@@ -141,6 +142,7 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         prepareGroup(prepared);
         prepared += group;
         for (int32_t x = first; x <= last; ++x) {
+            if (stop != nullptr && stop->load(std::memory_order_relaxed)) return;
             while (prepared <= x + 2) {
                 prepareGroup(prepared);
                 prepared += group;

@@ -12,6 +12,7 @@
 // without fused multiply-add contraction and without fast-math.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "grid_graph.h"
@@ -34,6 +35,9 @@ int gridEdgeCost(uint32_t primaryTail, uint32_t primaryHead, uint32_t secondaryT
                  int32_t width, int32_t height);
 
 // One pass over every edge of the grid: grid edges get their cost, terminal edges keep theirs.
-void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster);
+// `stop`, when given, is read once per column: once it is true the pass ends early, leaving
+// the costs incomplete (for a caller that abandons the trace).
+void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster,
+                    const std::atomic<bool>* stop = nullptr);
 
 }  // namespace ringtrace

@@ -69,6 +69,16 @@ int readMismatchedSecondary(TIFF* tif, int32_t width, int32_t height, uint32_t* 
 
 }  // namespace
 
+std::string sizeRefusal(int64_t width, int64_t height) {
+    const std::string size = std::to_string(width) + " x " + std::to_string(height) + " pixels";
+    if (width > 0 && height > 0 && width > kMaxPixels / height) {
+        return "image of " + size + " is larger than the " + std::to_string(kMaxPixels) +
+               " pixels this program can trace";
+    }
+    if (width < 3 && height >= 7) return "image of " + size + " is too narrow to trace: it needs at least 3 columns";
+    return {};
+}
+
 int readRaster(TIFF* tif, int32_t width, int32_t height, uint32_t* raster) {
     decodeAsRgb(tif);
     return TIFFReadRGBAImage(tif, static_cast<uint32_t>(width), static_cast<uint32_t>(height), raster, 0);
@@ -97,16 +107,8 @@ inputStatus readInputs(const char* primaryPath, const char* secondaryPath, input
         closeAll();
         return inputStatus::noImage;
     }
-    if (uint64_t{w} * h > uint64_t{kMaxPixels}) {
-        message = "image of " + std::to_string(w) + " x " + std::to_string(h) +
-                  " pixels is larger than the " + std::to_string(kMaxPixels) +
-                  " pixels this program can trace";
-        closeAll();
-        return inputStatus::refused;
-    }
-    if (w < 3 && h >= 7) {
-        message = "image of " + std::to_string(w) + " x " + std::to_string(h) +
-                  " pixels is too narrow to trace: it needs at least 3 columns";
+    message = sizeRefusal(w, h);
+    if (!message.empty()) {
         closeAll();
         return inputStatus::refused;
     }
@@ -135,6 +137,8 @@ inputStatus readInputs(const char* primaryPath, const char* secondaryPath, input
                           ? readRaster(in.secondary, in.width, in.height, in.secondaryRaster)
                           : readMismatchedSecondary(in.secondary, in.width, in.height, in.secondaryRaster);
     }
+    in.primaryRead = okPrimary != 0;
+    in.secondaryRead = okSecondary != 0;
     return okPrimary != 0 && okSecondary != 0 ? inputStatus::read : inputStatus::readFailed;
 }
 

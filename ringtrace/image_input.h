@@ -15,6 +15,11 @@ namespace ringtrace {
 // keeps a run within a few gigabytes and every index within 32-bit arithmetic.
 inline constexpr int64_t kMaxPixels = int64_t{1} << 25;
 
+// Why an image of width x height pixels cannot be traced (more than kMaxPixels pixels, or
+// fewer than 3 columns with 7 or more rows); empty when it can. A size of 0 is the
+// caller's to reject (a file without a size is an unread image, not a refused one).
+std::string sizeRefusal(int64_t width, int64_t height);
+
 // Raster index of the pixel in column x and row y (y counted from the top).
 inline int32_t rasterIndex(int32_t x, int32_t y, int32_t width, int32_t height) {
     return (height - 1 - y) * width + x;
@@ -30,6 +35,9 @@ struct inputImages {
     int32_t height = 0;
     uint32_t* primaryRaster = nullptr;
     uint32_t* secondaryRaster = nullptr;
+    // Which of the two images were read in full (for callers that name the file at fault).
+    bool primaryRead = false;
+    bool secondaryRead = false;
 };
 
 enum class inputStatus {

@@ -77,7 +77,7 @@ int pendingOutput::create(const std::string& finalPath, std::string& error) {
     const int createError = errno;
     if (fd >= 0) {
         temporary_ = pattern;
-        slot_ = guard(temporary_);
+        if (guardSignals_) slot_ = guard(temporary_);
     }
     sigprocmask(SIG_SETMASK, &previous, nullptr);
     if (fd < 0) {

@@ -13,6 +13,10 @@ namespace ringtrace {
 class pendingOutput {
 public:
     pendingOutput() = default;
+    // With `guardSignals` false the termination signals are left alone: the process's own
+    // handlers (an interpreter's, say) stay in place, and the temporary file is removed only
+    // by abandon() or the destructor.
+    explicit pendingOutput(bool guardSignals) : guardSignals_(guardSignals) {}
     pendingOutput(const pendingOutput&) = delete;
     pendingOutput& operator=(const pendingOutput&) = delete;
     ~pendingOutput();  // abandons an output that was not committed
@@ -36,6 +40,7 @@ private:
     std::string final_;
     std::string temporary_;
     int slot_ = -1;  // the signal guard's entry for the temporary file
+    bool guardSignals_ = true;
 };
 
 }  // namespace ringtrace

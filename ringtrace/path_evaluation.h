@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "branch_node.h"
 #include "graph/goal_search.h"
@@ -56,6 +57,9 @@ public:
     // Margin of the potential's corridor over the cheapest open path, in thousandths (1020:
     // 2 %). Changes only how much each run settles, never a result.
     void setCorridor(int64_t perMille);
+
+    // Called now and then inside long shortest-path work; may throw to abandon the trace.
+    void setInterrupt(std::function<void()> poll) { engine_.set_interrupt(std::move(poll)); }
 
     int64_t shortestPathRuns() const { return runs_; }
     int64_t nodesSettled() const { return settled_; }       // by all the runs

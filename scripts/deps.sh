@@ -3,6 +3,8 @@
 set -euo pipefail
 need=(cmake g++ make pkg-config libtiff-dev libgtest-dev libpng-dev binutils nlohmann-json3-dev
       python3-dev python3-numpy pybind11-dev)
+# The ringtrace Python package's tests: pytest, TIFFs as arrays, a Dask cluster.
+need+=(python3-pytest python3-tifffile python3-distributed)
 need+=("$@")
 missing=()
 for p in "${need[@]}"; do

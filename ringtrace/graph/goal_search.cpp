@@ -41,6 +41,7 @@ void goal_search::columnBounds(const lattice& L, const lattice_costs& cost) {
     std::vector<std::array<int64_t, 3>> cheapest(static_cast<size_t>(W), {kNoBound, kNoBound, kNoBound});
     const uint16_t* c = cols > 0 ? cost.grid_data() : nullptr;
     for (int32_t x = 1; x <= cols; ++x) {
+        if (poll_) poll_();
         uint16_t left = 0xffff, right = 0xffff, jump = 0xffff;
         const uint16_t* e = c + L.first_grid_edge(x, 3);
         for (int32_t i = 0; i < rows; ++i, e += 9) {
@@ -118,7 +119,7 @@ void goal_search::backward(const lattice& L, const lattice_costs& cost) {
             break;
         }
         stamp[u] = settled;
-        ++corridorSettled_;
+        if ((++corridorSettled_ & 0xffff) == 0 && poll_) poll_();
         int32_t x, y;
         if (u == sink) {
             x = W + 1;
@@ -160,6 +161,7 @@ void goal_search::backward(const lattice& L, const lattice_costs& cost) {
 
 void goal_search::prepare(const lattice& L, const lattice_costs& cost) {
     const auto n = static_cast<size_t>(L.number_of_nodes());
+    preparedFor_ = nullptr;  // until it is complete
     inside_ = sparse_vector<uint32_t>();  // fresh, all zero: nothing inside the corridor yet
     inside_.resize(n);
     columnBounds(L, cost);
@@ -235,7 +237,7 @@ bool goal_search::run(const lattice& L, const lattice_costs& cost, node_array<ed
             return false;
         }
         stamp[u] = settled;
-        ++settled_;
+        if ((++settled_ & 0xffff) == 0 && poll_) poll_();
         if (u == sink) {
             distance_ = f;
             return true;

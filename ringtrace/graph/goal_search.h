@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "large_allocator.h"
@@ -41,6 +42,11 @@ public:
 
     // The corridor's margin over the source's distance, in thousandths.
     void set_corridor(int64_t perMille) { corridorPerMille_ = perMille; }
+
+    // Called now and then during the long loops (once per column of the bounds pass, every
+    // 65536 nodes settled by a run); it may throw to abandon the work, after which the engine
+    // is prepared again before its next run. Empty: nothing is called.
+    void set_interrupt(std::function<void()> poll) { poll_ = std::move(poll); }
 
     // Drops the potential, so that the next prepared_for() is false.
     void forget() { preparedFor_ = nullptr; }
@@ -98,6 +104,7 @@ private:
     int preparedNodes_ = -1;
 
     int64_t distance_ = 0;
+    std::function<void()> poll_;
     int64_t settled_ = 0;
     int64_t corridorSettled_ = 0;
 };

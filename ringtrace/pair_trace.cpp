@@ -1,0 +1,67 @@
+#include "pair_trace.h"
+
+#include "edge_cost.h"
+#include "graph/large_allocator.h"
+#include "grid_graph.h"
+#include "render_output.h"
+
+namespace ringtrace {
+
+namespace {
+
+// Rows where the accepted path enters and leaves the grid: its first edge (walking back)
+// enters the sink terminal, its last one leaves the source terminal.
+void findEnds(const pixelGrid& grid, const branchNode& accepted, tracerReport& report) {
+    if (!accepted.predecessors || accepted.predecessors->empty()) return;
+    const std::vector<edge>& path = *accepted.predecessors;
+    report.exitRow = grid.rowOf(grid.idOf(grid.G.source(path.front())));
+    report.entryRow = grid.rowOf(grid.idOf(grid.G.target(path.back())));
+}
+
+void checkCancel(const std::atomic<bool>* cancel) {
+    if (cancel != nullptr && cancel->load(std::memory_order_relaxed)) throw traceCancelled();
+}
+
+}  // namespace
+
+void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster, int32_t W, int32_t H,
+                  tracerReport& report, uint8_t* marks, const std::atomic<bool>* cancel,
+                  const progressCallback& progress) {
+    const auto pixels = static_cast<size_t>(int64_t{W} * H);
+    const int status = report.status;
+    report = tracerReport{};  // nothing of an earlier trace survives in it
+    report.status = status;
+    report.width = W;
+    report.height = H;
+    checkCancel(cancel);
+    ringgraph::large_vector<float> markBuffer(pixels, BACKGROUND_MARK);
+
+    pixelGrid grid;
+    buildGrid(grid, W, H);
+    checkCancel(cancel);
+    priceGridEdges(grid, primaryRaster, secondaryRaster, cancel);
+    checkCancel(cancel);
+    // Each run writes what it settles; only the sink's path is ever read.
+    ringgraph::node_array<edge> pred;
+    pred.init_for_overwrite(grid.G);
+
+    pathEvaluator evaluator(grid, primaryRaster, secondaryRaster, pred);
+    progressCallback step = progress;
+    if (cancel != nullptr) {
+        evaluator.setInterrupt([cancel] { checkCancel(cancel); });
+        step = [cancel, &progress](const searchProgress& p) {
+            checkCancel(cancel);
+            if (progress) progress(p);
+        };
+    }
+    const searchResult search = searchContour(evaluator, grid, pred, maxIterations(H), step);
+    checkCancel(cancel);
+    report.search = search;
+    if (search.searchOutcome != SEARCH_EXHAUSTED) {
+        report.marked = markContour(grid, pred, markBuffer.data(), &report.contour);
+        findEnds(grid, search.accepted, report);
+    }
+    convertMarks(markBuffer.data(), marks, pixels);
+}
+
+}  // namespace ringtrace
