@@ -1,12 +1,14 @@
 // The goal-directed search against brute force on random grids: its potential is a
 // consistent lower bound, its paths are the tie-broken shortest paths (capped or not), and
-// a parent's path answers every sub-interval that holds its ends.
+// a parent's path answers every sub-interval that holds its ends; and the plain reference
+// routine gives the same trees on grids.
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <random>
 #include <vector>
 
+#include "explicit_grid.h"
 #include "graph/goal_search.h"
 #include "path_evaluation.h"
 #include "test_images.h"
@@ -200,4 +202,32 @@ TEST(GoalSearch, AParentsPathAnswersEverySubIntervalHoldingItsEnds) {
         }
     }
     EXPECT_GT(reusable, 200);
+}
+
+// The plain reference search's routine (the general graph component's, on the explicit
+// build) is the oracle the search is held to: on grids it must give the tie-broken tree too,
+// for every node, with zero-cost cycles and blocked terminal edges.
+TEST(GoalSearch, ThePlainReferenceRoutineGivesTheSameTreeOnGrids) {
+    std::mt19937 rng(31337);
+    for (int round = 0; round < 60; ++round) {
+        pixelGrid g;
+        buildGrid(g, randomSize(rng, 4, 16), randomSize(rng, 7, 16));
+        randomCosts(rng, g, round);
+        for (edge e = edge{g.G.number_of_grid_edges()}; e != g.G.stop_edge(); e = g.G.next_edge(e)) {
+            g.cost[e] = rng() % 3 == 0 ? BLOCKED_COST : 1;
+        }
+        explicitGrid ref(g.width, g.height);
+        ref.copyCosts(g);
+        ringgraph::node_array<int> dist;
+        ringgraph::node_array<edge> pred;
+        ringgraph::DIJKSTRA(ref.G, ref.sourceTerminal, ref.cost, dist, pred);
+        const bruteTree t = bruteForce(g);
+        for (node v = g.G.first_node(); v != g.G.stop_node(); v = g.G.next_node(v)) {
+            const auto i = static_cast<size_t>(v.index);
+            ASSERT_EQ(pred[v] == ringgraph::nil ? -1 : pred[v].index, t.pred[i]) << "round " << round << " node " << v.index;
+            if (t.pred[i] >= 0) {
+                ASSERT_EQ(dist[v], t.dist[i]) << "round " << round;
+            }
+        }
+    }
 }
