@@ -104,9 +104,6 @@ int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vect
     report.height = H;
     report.status = readFailed ? EXIT_NOT_READ : EXIT_TRACED;
     try {
-        ringgraph::large_vector<uint8_t> byteBuffer(pixels);
-        ringgraph::large_vector<float> markBuffer(pixels, BACKGROUND_MARK);
-
         pixelGrid grid;
         buildGrid(grid, W, H);
         priceGridEdges(grid, in.primaryRaster, in.secondaryRaster);
@@ -119,6 +116,11 @@ int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vect
         const searchResult search = searchContour(evaluator, grid, pred, maxIterations(H), line.callback());
         line.clear();
         report.search = search;
+        // The costs are done with: their pages go back before the output's buffers are
+        // taken, so the peak stays the search's.
+        grid.cost = ringgraph::lattice_costs();
+        ringgraph::large_vector<uint8_t> byteBuffer(pixels);
+        ringgraph::large_vector<float> markBuffer(pixels, BACKGROUND_MARK);
         if (search.searchOutcome != SEARCH_EXHAUSTED) {
             report.marked = markContour(grid, pred, markBuffer.data(), &report.contour);
             findEnds(grid, search.accepted, report);
