@@ -112,6 +112,10 @@ int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vect
         pred.init_for_overwrite(grid.G);
 
         pathEvaluator evaluator(grid, in.primaryRaster, in.secondaryRaster, pred);
+        // The evaluator keeps the red components it needs: the rasters' pages go back now.
+        _TIFFfree(in.primaryRaster);
+        _TIFFfree(in.secondaryRaster);
+        in.primaryRaster = in.secondaryRaster = nullptr;
         progressLine line;
         const searchResult search = searchContour(evaluator, grid, pred, maxIterations(H), line.callback());
         line.clear();

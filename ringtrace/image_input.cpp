@@ -83,8 +83,10 @@ int readRaster(TIFF* tif, int32_t width, int32_t height, uint32_t* raster) {
 inputStatus readInputs(const char* primaryPath, const char* secondaryPath, inputImages& in,
                        std::string& message) {
     in = inputImages{};
-    in.primary = TIFFOpen(primaryPath, "r");
-    in.secondary = TIFFOpen(secondaryPath, "r");
+    // Read, not mapped: the files stay open until the program ends, and a mapping would keep
+    // their every page resident beside the rasters decoded from them.
+    in.primary = TIFFOpen(primaryPath, "rm");
+    in.secondary = TIFFOpen(secondaryPath, "rm");
     if (in.primary == nullptr) {
         if (in.secondary != nullptr) TIFFClose(in.secondary);
         in.secondary = nullptr;
