@@ -31,7 +31,7 @@ void reportNotRead() {
 // Releases in the fixed order: each raster before its handle, the output handle last.
 void releaseAll(inputImages& in, TIFF* out) {
     _TIFFfree(in.primaryRaster);
-    TIFFClose(in.primary);
+    if (in.primary != nullptr) TIFFClose(in.primary);
     _TIFFfree(in.secondaryRaster);
     if (in.secondary != nullptr) TIFFClose(in.secondary);
     if (out != nullptr) TIFFClose(out);
@@ -87,6 +87,11 @@ int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vect
     }
     const bool readFailed = status == inputStatus::readFailed;
     if (readFailed) reportNotRead();
+    // Everything is read: the files go now, and with them the pages of their mappings,
+    // which would otherwise stay resident beside the rasters all run.
+    TIFFClose(in.primary);
+    if (in.secondary != nullptr) TIFFClose(in.secondary);
+    in.primary = in.secondary = nullptr;
 
     pendingOutput output;
     TIFF* out = output.open(paths.output, why);

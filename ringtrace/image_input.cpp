@@ -83,10 +83,8 @@ int readRaster(TIFF* tif, int32_t width, int32_t height, uint32_t* raster) {
 inputStatus readInputs(const char* primaryPath, const char* secondaryPath, inputImages& in,
                        std::string& message) {
     in = inputImages{};
-    // Read, not mapped: the files stay open until the program ends, and a mapping would keep
-    // their every page resident beside the rasters decoded from them.
-    in.primary = TIFFOpen(primaryPath, "rm");
-    in.secondary = TIFFOpen(secondaryPath, "rm");
+    in.primary = TIFFOpen(primaryPath, "r");
+    in.secondary = TIFFOpen(secondaryPath, "r");
     if (in.primary == nullptr) {
         if (in.secondary != nullptr) TIFFClose(in.secondary);
         in.secondary = nullptr;
