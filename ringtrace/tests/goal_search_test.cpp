@@ -109,14 +109,21 @@ std::vector<int32_t> sinkPath(const pixelGrid& g, const ringgraph::node_array<ed
 
 int randomSize(std::mt19937& rng, int least, int spread) { return least + static_cast<int>(rng() % static_cast<unsigned>(spread)); }
 
+// A grid of random size (each side from `least` to `least + spread - 1`) with random costs.
+void randomGrid(std::mt19937& rng, pixelGrid& g, int round, int leastW, int spreadW, int leastH, int spreadH) {
+    const int W = randomSize(rng, leastW, spreadW);
+    const int H = randomSize(rng, leastH, spreadH);
+    buildGrid(g, W, H);
+    randomCosts(rng, g, round);
+}
+
 }  // namespace
 
 TEST(GoalSearch, PotentialIsAConsistentLowerBoundForEveryCorridor) {
     std::mt19937 rng(2024);
     for (int round = 0; round < 60; ++round) {
         pixelGrid g;
-        buildGrid(g, randomSize(rng, 4, 18), randomSize(rng, 7, 18));
-        randomCosts(rng, g, round);
+        randomGrid(rng, g, round, 4, 18, 7, 18);
         const std::vector<int64_t> toSink = distancesToSink(g);
         ringgraph::goal_search engine;
         // From a corridor of exactly the source's distance to one that keeps everything.
@@ -143,8 +150,7 @@ TEST(GoalSearch, RunsFollowTheTieRuleAndCapsAreLowerBounds) {
     int capped = 0, exactAtCap = 0;
     for (int round = 0; round < 80; ++round) {
         pixelGrid g;
-        buildGrid(g, randomSize(rng, 5, 16), randomSize(rng, 7, 16));
-        randomCosts(rng, g, round);
+        randomGrid(rng, g, round, 5, 16, 7, 16);
         ringgraph::goal_search engine;
         engine.set_corridor(round % 2 == 0 ? 1000 : 1020);
         engine.prepare(g.G, g.cost);
@@ -181,8 +187,7 @@ TEST(GoalSearch, AParentsPathAnswersEverySubIntervalHoldingItsEnds) {
     int reusable = 0;
     for (int round = 0; round < 50; ++round) {
         pixelGrid g;
-        buildGrid(g, randomSize(rng, 5, 14), randomSize(rng, 9, 16));
-        randomCosts(rng, g, round);
+        randomGrid(rng, g, round, 5, 14, 9, 16);
         const int lo = randomSize(rng, 1, 4), hi = g.height - randomSize(rng, 1, 4);
         gate(g, lo, hi);
         const bruteTree parent = bruteForce(g);
@@ -211,8 +216,7 @@ TEST(GoalSearch, ThePlainReferenceRoutineGivesTheSameTreeOnGrids) {
     std::mt19937 rng(31337);
     for (int round = 0; round < 60; ++round) {
         pixelGrid g;
-        buildGrid(g, randomSize(rng, 4, 16), randomSize(rng, 7, 16));
-        randomCosts(rng, g, round);
+        randomGrid(rng, g, round, 4, 16, 7, 16);
         for (edge e = edge{g.G.number_of_grid_edges()}; e != g.G.stop_edge(); e = g.G.next_edge(e)) {
             g.cost[e] = rng() % 3 == 0 ? BLOCKED_COST : 1;
         }
