@@ -30,7 +30,7 @@ void reportNotRead() {
 // Releases in the fixed order: each raster before its handle, the output handle last.
 void releaseAll(inputImages& in, TIFF* out) {
     _TIFFfree(in.primaryRaster);
-    TIFFClose(in.primary);
+    if (in.primary != nullptr) TIFFClose(in.primary);
     _TIFFfree(in.secondaryRaster);
     if (in.secondary != nullptr) TIFFClose(in.secondary);
     if (out != nullptr) TIFFClose(out);
@@ -77,6 +77,11 @@ int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vect
     }
     const bool readFailed = status == inputStatus::readFailed;
     if (readFailed) reportNotRead();
+    // Everything is read: the files go now, and with them the pages of their mappings,
+    // which would otherwise stay resident beside the rasters all run.
+    TIFFClose(in.primary);
+    if (in.secondary != nullptr) TIFFClose(in.secondary);
+    in.primary = in.secondary = nullptr;
 
     pendingOutput output;
     TIFF* out = output.open(paths.output, why);
@@ -94,9 +99,19 @@ int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vect
     report.height = H;
     report.status = readFailed ? EXIT_NOT_READ : EXIT_TRACED;
     try {
+        // Untouched until the marks are converted into it, after the search: its pages are
+        // not part of the search's peak.
         ringgraph::large_vector<uint8_t> byteBuffer(pixels);
         progressLine line;
-        traceRasters(in.primaryRaster, in.secondaryRaster, W, H, report, byteBuffer.data(), nullptr, line.callback());
+        // The evaluator keeps the red components it needs: the rasters' pages go back as soon
+        // as it is built.
+        const auto releaseRasters = [&in] {
+            _TIFFfree(in.primaryRaster);
+            _TIFFfree(in.secondaryRaster);
+            in.primaryRaster = in.secondaryRaster = nullptr;
+        };
+        traceRasters(in.primaryRaster, in.secondaryRaster, W, H, report, byteBuffer.data(), nullptr, line.callback(),
+                     releaseRasters);
         line.clear();
         written = writeMirrored(out, byteBuffer.data(), W, H);
         if (reportOut != nullptr) *reportOut = report;

@@ -108,7 +108,9 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         std::vector<int32_t> red, support;  // signed bytes, widened for the vector unit
         std::vector<double> g, b;           // single-precision values
     };
-    const int32_t group = H <= 65536 ? 16 : 4;
+    constexpr int32_t kMaxGroup = 16;
+    constexpr int32_t kAhead = 8;  // rows
+    const int32_t group = H <= 65536 ? kMaxGroup : 4;
     const int32_t rows = G.band_rows();
     uint16_t* cost = grid.cost.grid_data_for_overwrite();
 
@@ -123,17 +125,38 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         }
         auto slot = [&](int32_t x) -> columnInputs& { return ring[static_cast<size_t>(x % (2 * group))]; };
         auto prepareGroup = [&](int32_t g0) {
-            const int32_t g1 = std::min(g0 + group, W);
+            const int32_t n = std::min(g0 + group, W) - g0;
+            int32_t* red[kMaxGroup];
+            int32_t* support[kMaxGroup];
+            double* g[kMaxGroup];
+            double* b[kMaxGroup];
+            for (int32_t k = 0; k < n; ++k) {
+                columnInputs& c = slot(g0 + k);
+                red[k] = c.red.data();
+                support[k] = c.support.data();
+                g[k] = c.g.data();
+                b[k] = c.b.data();
+            }
             for (int32_t y = 0; y < H; ++y) {
-                const size_t r0 = static_cast<size_t>(rasterIndex(0, y, W, H));
-                for (int32_t x = g0; x < g1; ++x) {
-                    columnInputs& c = slot(x);
-                    const uint32_t p = primaryRaster[r0 + static_cast<size_t>(x)];
-                    c.red[static_cast<size_t>(y)] = signedByte(redOf(p));
-                    c.support[static_cast<size_t>(y)] = signedByte(redOf(secondaryRaster[r0 + static_cast<size_t>(x)]));
+                const size_t r0 = static_cast<size_t>(rasterIndex(g0, y, W, H));
+                const uint32_t* primary = primaryRaster + r0;
+                const uint32_t* secondary = secondaryRaster + r0;
+                // Each row is a new stretch of both rasters, too far from the last for the
+                // processor to guess: ask for the stretches a few rows on in advance.
+                if (y + kAhead < H) {
+                    const size_t ahead = static_cast<size_t>(kAhead) * static_cast<size_t>(W);
+                    __builtin_prefetch(primary - ahead);
+                    __builtin_prefetch(primary - ahead + n - 1);
+                    __builtin_prefetch(secondary - ahead);
+                    __builtin_prefetch(secondary - ahead + n - 1);
+                }
+                for (int32_t k = 0; k < n; ++k) {
+                    const uint32_t p = primary[k];
+                    red[k][y] = signedByte(redOf(p));
+                    support[k][y] = signedByte(redOf(secondary[k]));
                     const orientation u = unitOf[(p >> 8) & 0xffffu];
-                    c.g[static_cast<size_t>(y)] = u.g;
-                    c.b[static_cast<size_t>(y)] = u.b;
+                    g[k][y] = u.g;
+                    b[k][y] = u.b;
                 }
             }
         };

@@ -26,7 +26,7 @@ void checkCancel(const std::atomic<bool>* cancel) {
 
 void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster, int32_t W, int32_t H,
                   tracerReport& report, uint8_t* marks, const std::atomic<bool>* cancel,
-                  const progressCallback& progress) {
+                  const progressCallback& progress, const std::function<void()>& rastersDone) {
     const auto pixels = static_cast<size_t>(int64_t{W} * H);
     const int status = report.status;
     report = tracerReport{};  // nothing of an earlier trace survives in it
@@ -34,7 +34,6 @@ void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster
     report.width = W;
     report.height = H;
     checkCancel(cancel);
-    ringgraph::large_vector<float> markBuffer(pixels, BACKGROUND_MARK);
 
     pixelGrid grid;
     buildGrid(grid, W, H);
@@ -46,6 +45,8 @@ void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster
     pred.init_for_overwrite(grid.G);
 
     pathEvaluator evaluator(grid, primaryRaster, secondaryRaster, pred);
+    // The evaluator keeps the red components it needs: nothing reads the rasters from here.
+    if (rastersDone) rastersDone();
     progressCallback step = progress;
     if (cancel != nullptr) {
         evaluator.setInterrupt([cancel] { checkCancel(cancel); });
@@ -57,6 +58,10 @@ void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster
     const searchResult search = searchContour(evaluator, grid, pred, maxIterations(H), step);
     checkCancel(cancel);
     report.search = search;
+    // The costs are done with: their pages go back before the mark buffer is taken, so the
+    // peak stays the search's.
+    grid.cost = ringgraph::lattice_costs();
+    ringgraph::large_vector<float> markBuffer(pixels, BACKGROUND_MARK);
     if (search.searchOutcome != SEARCH_EXHAUSTED) {
         report.marked = markContour(grid, pred, markBuffer.data(), &report.contour);
         findEnds(grid, search.accepted, report);

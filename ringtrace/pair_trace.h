@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <stdexcept>
 
 #include "contour_search.h"
@@ -28,9 +29,12 @@ public:
 // `cancel`, when given, is read between the phases, once per column of the cost pass,
 // every 65536 nodes of the shortest-path work and at every iteration of the search: once it
 // is true the call ends by throwing traceCancelled. `progress` is the search's progress
-// callback. Also throws std::bad_alloc when memory runs out; nothing leaks.
+// callback. `rastersDone`, when given, is called once nothing reads the rasters any more
+// (the search keeps the red components it needs), so that a caller that owns them can give
+// their memory back before the search. Also throws std::bad_alloc when memory runs out;
+// nothing leaks.
 void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster, int32_t width, int32_t height,
                   tracerReport& report, uint8_t* marks, const std::atomic<bool>* cancel = nullptr,
-                  const progressCallback& progress = nullptr);
+                  const progressCallback& progress = nullptr, const std::function<void()>& rastersDone = nullptr);
 
 }  // namespace ringtrace

@@ -10,7 +10,15 @@ namespace ringtrace {
 
 pathEvaluator::pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster,
                              const uint32_t* secondaryRaster, ringgraph::node_array<edge>& pred)
-    : grid_(grid), primary_(primaryRaster), secondary_(secondaryRaster), pred_(pred) {}
+    : grid_(grid), pred_(pred) {
+    const size_t pixels = static_cast<size_t>(int64_t{grid.width} * grid.height);
+    red_.resize(2 * pixels);
+    uint8_t* red = red_.data();
+    for (size_t i = 0; i < pixels; ++i) {
+        red[2 * i] = redOf(primaryRaster[i]);
+        red[2 * i + 1] = redOf(secondaryRaster[i]);
+    }
+}
 
 void pathEvaluator::gate(int32_t lo, int32_t hi) {
     const ringgraph::lattice& G = grid_.G;
@@ -92,8 +100,8 @@ evaluationStats pathEvaluator::walk(branchNode& record) {
         entryRow = y;
         rowSum += static_cast<uint32_t>(y);
         const int32_t r = rasterIndex(grid_.columnOf(id), y, W, H);
-        const double p = redOf(primary_[r]);
-        const double s = redOf(secondary_[r]);
+        const double p = red_[2 * static_cast<size_t>(r)];
+        const double s = red_[2 * static_cast<size_t>(r) + 1];
         primaryMean = static_cast<float>(primaryMean + (p - primaryMean) / n);
         q = static_cast<float>(q + (p - primaryMean) * (p - primaryMean));
         secondaryMean = static_cast<float>(secondaryMean + (s - secondaryMean) / n);

@@ -13,6 +13,7 @@
 
 #include "branch_node.h"
 #include "graph/goal_search.h"
+#include "graph/large_allocator.h"
 #include "grid_graph.h"
 
 namespace ringtrace {
@@ -27,7 +28,9 @@ struct evaluationStats {
 
 class pathEvaluator {
 public:
-    // `pred` receives each run's predecessor edges (final along the sink's path).
+    // `pred` receives each run's predecessor edges (final along the sink's path). The walk
+    // needs only the red components of the two rasters: they are copied out here, and the
+    // rasters may be released once the evaluator exists.
     pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster,
                   ringgraph::node_array<edge>& pred);
 
@@ -71,8 +74,9 @@ private:
     evaluationStats walk(branchNode& record);
 
     pixelGrid& grid_;
-    const uint32_t* primary_;
-    const uint32_t* secondary_;
+    // Red components by raster index, primary and secondary side by side (2 bytes a pixel
+    // instead of the rasters' 8).
+    ringgraph::large_vector<uint8_t> red_;
     ringgraph::node_array<edge>& pred_;
     ringgraph::goal_search engine_;
     int64_t runs_ = 0;

@@ -16,16 +16,15 @@ constexpr int64_t kNoBound = INT64_MAX / 4;  // a column the source cannot reach
 }  // namespace
 
 void goal_search::newRun(size_t n) {
-    if (key_.size() != n) {
-        // Fresh storage reads as zero: every stamp starts out "not reached".
-        key_ = sparse_vector<uint64_t>();
-        stamp_ = sparse_vector<uint32_t>();
-        key_.resize(n);
-        stamp_.resize(n);
+    if (state_.size() != n) {
+        // Fresh storage reads as zero: every stamp starts out "not reached", every node
+        // outside the corridor.
+        state_ = sparse_vector<nodeState>();
+        state_.resize(n);
         gen_ = 0;
     }
     if (gen_ >= 0x7ffffffeu) {
-        std::fill(stamp_.begin(), stamp_.end(), 0u);
+        for (nodeState& s : state_) s.stamp = 0;
         gen_ = 0;
     }
     ++gen_;
@@ -84,16 +83,14 @@ void goal_search::backward(const lattice& L, const lattice_costs& cost) {
     const int32_t W = L.width(), H = L.height(), rows = L.band_rows();
     const int32_t src = L.source_terminal().index, sink = L.sink_terminal().index;
     const uint16_t* gridCost = L.number_of_grid_edges() > 0 ? cost.grid_data() : nullptr;
-    uint64_t* key = key_.data();
-    uint32_t* stamp = stamp_.data();
-    uint32_t* inside = inside_.data();
+    nodeState* at = state_.data();
     const int64_t* p = columnBound_.data();
 
     auto relax = [&](int32_t s, uint64_t k) {
-        const uint32_t st = stamp[s];
-        if (st < reached || (st == reached && k < key[s])) {
-            stamp[s] = reached;
-            key[s] = k;
+        const uint32_t st = at[s].stamp;
+        if (st < reached || (st == reached && k < at[s].key)) {
+            at[s].stamp = reached;
+            at[s].key = k;
             heap_.push(k, s);
         }
     };
@@ -104,21 +101,21 @@ void goal_search::backward(const lattice& L, const lattice_costs& cost) {
     corridorSettled_ = 0;
     const int64_t pSink = p[W + 1];
     if (pSink < kNoBound) {
-        stamp[sink] = reached;
-        key[sink] = static_cast<uint64_t>(pSink);
-        heap_.push(key[sink], sink);
+        at[sink].stamp = reached;
+        at[sink].key = static_cast<uint64_t>(pSink);
+        heap_.push(at[sink].key, sink);
     }
     int32_t offset[9];
     for (int j = 0; j < 9; ++j) offset[j] = kLatticeOffsets[j].dx * H + kLatticeOffsets[j].dy;
     while (!heap_.empty()) {
         const radix_heap::entry top = heap_.pop();
         const int32_t u = top.v;
-        if (stamp[u] != reached || key[u] != top.key) continue;
+        if (at[u].stamp != reached || at[u].key != top.key) continue;
         if (static_cast<int64_t>(top.key) > R) {
             if (!sourceKnown_) sourceDistance_ = R;  // beyond what the corridor keeps
             break;
         }
-        stamp[u] = settled;
+        at[u].stamp = settled;
         if ((++corridorSettled_ & 0xffff) == 0 && poll_) poll_();
         int32_t x, y;
         if (u == sink) {
@@ -132,7 +129,7 @@ void goal_search::backward(const lattice& L, const lattice_costs& cost) {
             y = u - x * H;
         }
         const int64_t d = static_cast<int64_t>(top.key) - p[x];
-        inside[u] = static_cast<uint32_t>(d + 1);
+        at[u].inside = static_cast<uint32_t>(d + 1);
         if (u == src) {
             sourceKnown_ = true;
             sourceDistance_ = d;
@@ -149,7 +146,7 @@ void goal_search::backward(const lattice& L, const lattice_costs& cost) {
             const int32_t sx = x - kLatticeOffsets[j].dx, sy = y - kLatticeOffsets[j].dy;
             if (sx < 1 || sx > W - 4 || sy < 3 || sy > H - 4) continue;
             const int32_t s = u - offset[j];
-            if (stamp[s] == settled) continue;
+            if (at[s].stamp == settled) continue;
             relax(s, static_cast<uint64_t>(d + gridCost[L.first_grid_edge(sx, sy) + j] + p[sx]));
         }
         if (x == 1 && y >= 3 && y <= H - 4) relax(src, static_cast<uint64_t>(d + 1));
@@ -162,8 +159,9 @@ void goal_search::backward(const lattice& L, const lattice_costs& cost) {
 void goal_search::prepare(const lattice& L, const lattice_costs& cost) {
     const auto n = static_cast<size_t>(L.number_of_nodes());
     preparedFor_ = nullptr;  // until it is complete
-    inside_ = sparse_vector<uint32_t>();  // fresh, all zero: nothing inside the corridor yet
-    inside_.resize(n);
+    state_ = sparse_vector<nodeState>();  // fresh, all zero: nothing inside the corridor yet
+    state_.resize(n);
+    gen_ = 0;
     columnBounds(L, cost);
     backward(L, cost);
     preparedFor_ = &cost;
@@ -172,7 +170,7 @@ void goal_search::prepare(const lattice& L, const lattice_costs& cost) {
 }
 
 int64_t goal_search::potential(const lattice& L, node v) const {
-    const uint32_t in = inside_[static_cast<size_t>(v.index)];
+    const uint32_t in = state_[static_cast<size_t>(v.index)].inside;
     if (in != 0) return int64_t{in} - 1;
     const int32_t W = L.width(), H = L.height();
     if (v == L.source_terminal()) return outside_[static_cast<size_t>(W)];
@@ -192,9 +190,7 @@ bool goal_search::run(const lattice& L, const lattice_costs& cost, node_array<ed
     const int32_t terminalBase = L.number_of_grid_edges();
     const uint16_t* gridCost = terminalBase > 0 ? cost.grid_data() : nullptr;
     const int* terminalCost = cost.terminal_data();
-    uint64_t* key = key_.data();
-    uint32_t* stamp = stamp_.data();
-    const uint32_t* inside = inside_.data();
+    nodeState* at = state_.data();
     const int64_t* outside = outside_.data();
     edge* p = pred.data();
     int32_t offset[9];
@@ -204,39 +200,39 @@ bool goal_search::run(const lattice& L, const lattice_costs& cost, node_array<ed
     // plus the head's potential.
     auto relax = [&](uint64_t base, int32_t v, int32_t e, uint64_t wh) {
         const uint64_t kv = base + (wh << kHopBits);
-        const uint32_t s = stamp[v];
+        const uint32_t s = at[v].stamp;
         if (s < reached) {
-            stamp[v] = reached;
-            key[v] = kv;
+            at[v].stamp = reached;
+            at[v].key = kv;
             p[v] = edge{e};
             heap_.push(kv, v);
-        } else if (kv < key[v]) {
-            key[v] = kv;
+        } else if (kv < at[v].key) {
+            at[v].key = kv;
             p[v] = edge{e};
             heap_.push(kv, v);
-        } else if (kv == key[v] && e < p[v].index) {
+        } else if (kv == at[v].key && e < p[v].index) {
             p[v] = edge{e};
         }
     };
     auto h = [&](int32_t v, int32_t column) -> uint64_t {
-        const uint32_t in = inside[v];
+        const uint32_t in = at[v].inside;
         return in != 0 ? uint64_t{in} - 1 : static_cast<uint64_t>(outside[column]);
     };
 
-    stamp[src] = reached;
-    key[src] = h(src, W) << kHopBits;
+    at[src].stamp = reached;
+    at[src].key = h(src, W) << kHopBits;
     p[src] = nil;
-    heap_.push(key[src], src);
+    heap_.push(at[src].key, src);
     while (!heap_.empty()) {
         const radix_heap::entry top = heap_.pop();
         const int32_t u = top.v;
-        if (stamp[u] != reached || key[u] != top.key) continue;  // settled, or a stale entry
+        if (at[u].stamp != reached || at[u].key != top.key) continue;  // settled, or a stale entry
         const auto f = static_cast<int64_t>(top.key >> kHopBits);
         if (f > cap) {
             distance_ = f;
             return false;
         }
-        stamp[u] = settled;
+        at[u].stamp = settled;
         if ((++settled_ & 0xffff) == 0 && poll_) poll_();
         if (u == sink) {
             distance_ = f;
@@ -246,7 +242,7 @@ bool goal_search::run(const lattice& L, const lattice_costs& cost, node_array<ed
             const uint64_t base = top.key - (h(src, W) << kHopBits) + 1;
             for (int32_t i = 0; i < rows; ++i) {
                 const int32_t v = 1 * H + 3 + i;
-                if (stamp[v] == settled) continue;
+                if (at[v].stamp == settled) continue;
                 relax(base, v, terminalBase + 2 * i, static_cast<uint64_t>(terminalCost[2 * i]) + h(v, 1));
             }
             continue;
@@ -259,12 +255,12 @@ bool goal_search::run(const lattice& L, const lattice_costs& cost, node_array<ed
             const uint16_t* c = gridCost + e0;
             for (int j = 0; j < 9; ++j) {
                 const int32_t v = u + offset[j];
-                if (stamp[v] == settled) continue;
+                if (at[v].stamp == settled) continue;
                 relax(base, v, e0 + j, uint64_t{c[j]} + h(v, x + kLatticeOffsets[j].dx));
             }
         } else if (x == W - 3) {
             const int32_t t = 2 * (y - 3) + 1;
-            if (stamp[sink] != settled) relax(base, sink, terminalBase + t, static_cast<uint64_t>(terminalCost[t]));
+            if (at[sink].stamp != settled) relax(base, sink, terminalBase + t, static_cast<uint64_t>(terminalCost[t]));
         }
     }
     distance_ = kUnreachable;

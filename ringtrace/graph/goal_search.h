@@ -83,17 +83,22 @@ private:
     void columnBounds(const lattice& L, const lattice_costs& cost);
     void backward(const lattice& L, const lattice_costs& cost);
 
-    // Work storage shared by the backward and the forward runs; a generation stamp per node
-    // makes a new run free of any per-node reset.
-    sparse_vector<uint64_t> key_;
-    sparse_vector<uint32_t> stamp_;  // 2*gen: reached in this run, 2*gen+1: settled
+    // Per node, together so that a visit touches one cache line: the work storage shared by
+    // the backward and the forward runs (a generation stamp makes a new run free of any
+    // per-node reset), and the potential's part inside the corridor.
+    struct nodeState {
+        uint64_t key;
+        uint32_t stamp;   // 2*gen: reached in this run, 2*gen+1: settled
+        uint32_t inside;  // d(u) + 1 where the backward run settled u, 0 elsewhere
+    };
+    // Fresh for every prepared potential: fresh pages read as zero, so only the pages of the
+    // nodes the runs reach are ever touched.
+    sparse_vector<nodeState> state_;
     uint32_t gen_ = 0;
     radix_heap heap_;
 
-    // The potential: d(u) + 1 where the backward run settled u, 0 elsewhere (fresh pages
-    // read as zero, so only the corridor's pages are ever touched); per column (and, at
-    // width and width + 1, for the two terminals) p and max(R - p, 0).
-    sparse_vector<uint32_t> inside_;
+    // The potential outside the corridor: per column (and, at width and width + 1, for the
+    // two terminals) p and max(R - p, 0).
     std::vector<int64_t> columnBound_;
     std::vector<int64_t> outside_;
     int64_t sourceDistance_ = kUnreachable;

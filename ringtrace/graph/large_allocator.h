@@ -9,6 +9,7 @@
 // here and there, such as the working arrays of a goal-directed search, which visit a
 // corridor of rows in every column: it is left in ordinary 4 KiB pages, so that only the
 // pages actually touched are faulted in and cleared, not the 2 MiB around each of them.
+// Its default-constructed plain values are never written: they read as zero while fresh.
 #pragma once
 
 #include <sys/mman.h>
@@ -16,6 +17,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <new>
+#include <type_traits>
 #include <vector>
 
 namespace ringgraph {
@@ -64,7 +66,12 @@ public:
 
     template <class U>
     void construct(U* p) noexcept {
-        ::new (static_cast<void*>(p)) U;
+        // Sparse storage leaves plain values as the fresh storage holds them (zero), even
+        // where the type's own default would write something else: a search's predecessor
+        // array (nil is -1) must not be written, and so faulted in, over the whole image.
+        if constexpr (!(Sparse && std::is_trivially_copyable_v<U> && std::is_trivially_destructible_v<U>)) {
+            ::new (static_cast<void*>(p)) U;
+        }
     }
     template <class U, class... Args>
     void construct(U* p, Args&&... args) {

@@ -94,7 +94,6 @@ void lattice_costs::init(const lattice& L, int def) {
     gridCount_ = L.number_of_grid_edges();
     def_ = def;
     materialised_ = false;
-    zeroKnown_ = false;
     gridVersion_ = nextVersion();
     grid_.clear();
     grid_.resize(static_cast<size_t>(gridCount_));  // left unwritten until written or asked for
@@ -107,23 +106,7 @@ void lattice_costs::materialise() {
     materialised_ = true;
 }
 
-bool lattice_costs::has_zero() const {
-    if (!zeroKnown_) {
-        hasZero_ = std::find(terminal_.begin(), terminal_.end(), 0) != terminal_.end() ||
-                   (materialised_ ? std::find(grid_.begin(), grid_.end(), uint16_t{0}) != grid_.end() : def_ == 0);
-        zeroKnown_ = true;
-    }
-    return hasZero_;
-}
-
 void lattice_costs::set(edge e, int v) {
-    if (zeroKnown_) {
-        if (v == 0) {
-            hasZero_ = true;
-        } else if (hasZero_ && get(e) == 0) {
-            zeroKnown_ = false;  // that may have been the only zero
-        }
-    }
     if (e.index < gridCount_) {
         assert(v >= 0 && v <= 0xffff);
         gridVersion_ = nextVersion();

@@ -108,7 +108,6 @@ public:
 
     uint16_t* grid_data() {
         materialise();
-        zeroKnown_ = false;
         gridVersion_ = nextVersion();
         return grid_.data();
     }
@@ -119,7 +118,6 @@ public:
     // Storage for a caller that writes every grid entry itself.
     uint16_t* grid_data_for_overwrite() {
         materialised_ = true;
-        zeroKnown_ = false;
         gridVersion_ = nextVersion();
         return grid_.data();
     }
@@ -127,8 +125,6 @@ public:
     // writable storage), to a value no cost table has had before: what was worked out from
     // the costs can tell when it is out of date.
     uint64_t grid_version() const { return gridVersion_; }
-    // Whether any edge costs 0 (worked out once after the costs last changed).
-    bool has_zero() const;
     const int* terminal_data() const { return terminal_.data(); }
     int32_t grid_count() const { return gridCount_; }
 
@@ -142,8 +138,6 @@ private:
     int32_t gridCount_ = 0;
     int def_ = 0;
     bool materialised_ = false;
-    mutable bool zeroKnown_ = false;
-    mutable bool hasZero_ = false;
     uint64_t gridVersion_ = 0;
     large_vector<uint16_t> grid_;
     std::vector<int> terminal_;

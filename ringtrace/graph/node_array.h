@@ -32,8 +32,9 @@ public:
         def_ = def;
         values_.assign(static_cast<std::size_t>(G.number_of_nodes()), def);
     }
-    // Fits the array to the graph without writing its entries: for arrays whose every
-    // entry is written before it is read, so untouched entries cost no memory traffic.
+    // Fits the array to the graph without writing its entries (they read as zero, not as
+    // the default): for arrays whose every entry is written before it is read, so
+    // untouched entries cost no memory traffic.
     template <class Graph>
     void init_for_overwrite(const Graph& G) {
         graph_ = &G;

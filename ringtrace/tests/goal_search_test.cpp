@@ -1,12 +1,14 @@
 // The goal-directed search against brute force on random grids: its potential is a
 // consistent lower bound, its paths are the tie-broken shortest paths (capped or not), and
-// a parent's path answers every sub-interval that holds its ends.
+// a parent's path answers every sub-interval that holds its ends; and the plain reference
+// routine gives the same trees on grids.
 #include <gtest/gtest.h>
 
 #include <limits>
 #include <random>
 #include <vector>
 
+#include "explicit_grid.h"
 #include "graph/goal_search.h"
 #include "path_evaluation.h"
 #include "test_images.h"
@@ -107,14 +109,21 @@ std::vector<int32_t> sinkPath(const pixelGrid& g, const ringgraph::node_array<ed
 
 int randomSize(std::mt19937& rng, int least, int spread) { return least + static_cast<int>(rng() % static_cast<unsigned>(spread)); }
 
+// A grid of random size (each side from `least` to `least + spread - 1`) with random costs.
+void randomGrid(std::mt19937& rng, pixelGrid& g, int round, int leastW, int spreadW, int leastH, int spreadH) {
+    const int W = randomSize(rng, leastW, spreadW);
+    const int H = randomSize(rng, leastH, spreadH);
+    buildGrid(g, W, H);
+    randomCosts(rng, g, round);
+}
+
 }  // namespace
 
 TEST(GoalSearch, PotentialIsAConsistentLowerBoundForEveryCorridor) {
     std::mt19937 rng(2024);
     for (int round = 0; round < 60; ++round) {
         pixelGrid g;
-        buildGrid(g, randomSize(rng, 4, 18), randomSize(rng, 7, 18));
-        randomCosts(rng, g, round);
+        randomGrid(rng, g, round, 4, 18, 7, 18);
         const std::vector<int64_t> toSink = distancesToSink(g);
         ringgraph::goal_search engine;
         // From a corridor of exactly the source's distance to one that keeps everything.
@@ -141,8 +150,7 @@ TEST(GoalSearch, RunsFollowTheTieRuleAndCapsAreLowerBounds) {
     int capped = 0, exactAtCap = 0;
     for (int round = 0; round < 80; ++round) {
         pixelGrid g;
-        buildGrid(g, randomSize(rng, 5, 16), randomSize(rng, 7, 16));
-        randomCosts(rng, g, round);
+        randomGrid(rng, g, round, 5, 16, 7, 16);
         ringgraph::goal_search engine;
         engine.set_corridor(round % 2 == 0 ? 1000 : 1020);
         engine.prepare(g.G, g.cost);
@@ -179,8 +187,7 @@ TEST(GoalSearch, AParentsPathAnswersEverySubIntervalHoldingItsEnds) {
     int reusable = 0;
     for (int round = 0; round < 50; ++round) {
         pixelGrid g;
-        buildGrid(g, randomSize(rng, 5, 14), randomSize(rng, 9, 16));
-        randomCosts(rng, g, round);
+        randomGrid(rng, g, round, 5, 14, 9, 16);
         const int lo = randomSize(rng, 1, 4), hi = g.height - randomSize(rng, 1, 4);
         gate(g, lo, hi);
         const bruteTree parent = bruteForce(g);
@@ -200,4 +207,31 @@ TEST(GoalSearch, AParentsPathAnswersEverySubIntervalHoldingItsEnds) {
         }
     }
     EXPECT_GT(reusable, 200);
+}
+
+// The plain reference search's routine (the general graph component's, on the explicit
+// build) is the oracle the search is held to: on grids it must give the tie-broken tree too,
+// for every node, with zero-cost cycles and blocked terminal edges.
+TEST(GoalSearch, ThePlainReferenceRoutineGivesTheSameTreeOnGrids) {
+    std::mt19937 rng(31337);
+    for (int round = 0; round < 60; ++round) {
+        pixelGrid g;
+        randomGrid(rng, g, round, 4, 16, 7, 16);
+        for (edge e = edge{g.G.number_of_grid_edges()}; e != g.G.stop_edge(); e = g.G.next_edge(e)) {
+            g.cost[e] = rng() % 3 == 0 ? BLOCKED_COST : 1;
+        }
+        explicitGrid ref(g.width, g.height);
+        ref.copyCosts(g);
+        ringgraph::node_array<int> dist;
+        ringgraph::node_array<edge> pred;
+        ringgraph::DIJKSTRA(ref.G, ref.sourceTerminal, ref.cost, dist, pred);
+        const bruteTree t = bruteForce(g);
+        for (node v = g.G.first_node(); v != g.G.stop_node(); v = g.G.next_node(v)) {
+            const auto i = static_cast<size_t>(v.index);
+            ASSERT_EQ(pred[v] == ringgraph::nil ? -1 : pred[v].index, t.pred[i]) << "round " << round << " node " << v.index;
+            if (t.pred[i] >= 0) {
+                ASSERT_EQ(dist[v], t.dist[i]) << "round " << round;
+            }
+        }
+    }
 }

@@ -121,15 +121,4 @@ TEST(GridGraph, CostsHoldTheirDefaultUntilWrittenAndKeepEveryGridValue) {
     EXPECT_EQ(g.cost[grid], 2001);
     EXPECT_EQ(g.cost[edge{6}], 1);
     EXPECT_EQ(g.cost[terminal], 100000000);
-
-    // Whether any edge costs 0 follows every write.
-    EXPECT_FALSE(g.cost.has_zero());
-    g.cost[grid] = 0;
-    EXPECT_TRUE(g.cost.has_zero());
-    g.cost[terminal] = 7;
-    EXPECT_TRUE(g.cost.has_zero());
-    g.cost[grid] = 5;
-    EXPECT_FALSE(g.cost.has_zero());
-    g.cost.grid_data_for_overwrite()[3] = 0;
-    EXPECT_TRUE(g.cost.has_zero());
 }

@@ -2,9 +2,11 @@
 // shortest-path computation.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <vector>
 
 #include "contour_search.h"
 #include "path_evaluation.h"
@@ -158,6 +160,20 @@ TEST(PathEvaluation, PathIsACheapestOneAndEvaluationsRepeatExactly) {
         branchNode a(lo, hi, 0, false), b(lo, hi, 0, false);
         const evaluationStats sa = ev.evaluateInterval(lo, hi, a);
         EXPECT_EQ(referenceSinkDistance(pg.grid), a.pathCost) << "round " << round;
+
+        // An evaluator keeps what it needs of the rasters: they may be gone once it exists.
+        {
+            std::vector<uint32_t> primary = img.primary, secondary = img.secondary;
+            ringgraph::node_array<edge> ownPred(pg.grid.G, ringgraph::nil);
+            pathEvaluator alone(pg.grid, primary.data(), secondary.data(), ownPred);
+            std::fill(primary.begin(), primary.end(), 0xffffffffu);
+            std::fill(secondary.begin(), secondary.end(), 0u);
+            branchNode d(lo, hi, 0, false);
+            const evaluationStats sd = alone.evaluateInterval(lo, hi, d);
+            EXPECT_EQ(*a.predecessors, *d.predecessors);
+            EXPECT_TRUE((std::isnan(sa.dispersion) && std::isnan(sd.dispersion)) || sa.dispersion == sd.dispersion);
+            EXPECT_EQ(sa.secondaryMean, sd.secondaryMean) << "round " << round;
+        }
 
         // The record's path is exactly the walk back through pred, edge by edge.
         node v = pg.grid.sinkTerminal;
