@@ -12,8 +12,8 @@
 #include <cstring>
 #include <utility>
 
-#include "median_job.h"
 #include "compiled_networks.h"
+#include "median_job.h"
 
 #ifndef MK_ISA_NS
 #error "MK_ISA_NS must name the instruction-set namespace"

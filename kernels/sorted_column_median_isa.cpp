@@ -2,10 +2,10 @@
 // set; the build compiles this file once per set, with MK_ISA_NS and
 // MK_VECTOR_BYTES defined.
 
+#include "compiled_networks.h"
 #include "isa_kernels.h"
 #include "network_median.h"
 #include "sorted_column_median.h"
-#include "compiled_networks.h"
 
 namespace mediankernels::MK_ISA_NS {
 
@@ -26,7 +26,7 @@ inline void selectMedian([[maybe_unused]] V* v, std::index_sequence<I...>) {
 
 // Calls f(position) over `count` positions, at least one vector's: whole
 // vectors, the last one overlapping its predecessor. From one call site, so
-// that the compiler inlines f however large its network.
+// that f's network is compiled in once.
 template <int Lanes, typename F>
 inline void forEachVector(int count, F f) {
     for (int x = 0;; x += Lanes) {
@@ -75,8 +75,8 @@ struct SortedColumns {
     // to the buffer rows, rank i at sorted + i * rowBytes.
     // Inlined (it has one call site).
     [[gnu::always_inline]] static void sortColumns(const unsigned char* const* lines,
-                                                   unsigned char* sorted,
-                            std::size_t rowBytes, int x) {
+                                                   unsigned char* sorted, std::size_t rowBytes,
+                                                   int x) {
         typename L::V v[MH];
         for (int i = 0; i < MH; ++i) v[i] = L::load(lines[i] + x * kSize);
         sortColumn<kNet>(v, std::make_index_sequence<kNet.columnSortSize>());
@@ -109,8 +109,8 @@ struct SortedColumns {
                                                 unsigned char* dst, int x) {
         inlineMedians(sorted, rowBytes, dst, x);
     }
-    // Larger networks run faster as a call (measured: 5 x 5 and up lose up
-    // to a tenth inlined, 3 x 3 up to a third as a call).
+    // Larger networks run faster as a call (measured with AVX-512: 5 x 5 and
+    // up lost 5 to 20 % inlined, 3 x 3 up to 30 % as a call).
     static void medians(const unsigned char* sorted, std::size_t rowBytes, unsigned char* dst,
                         int x) {
         if constexpr (kNet.size <= 40) {
@@ -147,8 +147,8 @@ struct SortedColumns {
             }
             forEachVector<L::kCount>(outputs + MW - 1,
                                      [&](int x) { sortColumns(chunk, sorted, kRowBytes, x); });
-            forEachVector<L::kCount>(outputs,
-                                     [&](int x) { medians(sorted, kRowBytes, out + x0 * kSize, x); });
+            forEachVector<L::kCount>(
+                outputs, [&](int x) { medians(sorted, kRowBytes, out + x0 * kSize, x); });
             x0 += outputs;
         }
     }
@@ -210,7 +210,8 @@ struct SortedColumns {
                                                             L::load(out + x * kSize));
             }
             for (; x < job.width; ++x) {
-                Lanes<OrderedFloat, 0>::store(out + x * kSize, Lanes<int32_t, 0>::load(out + x * kSize));
+                Lanes<OrderedFloat, 0>::store(out + x * kSize,
+                                              Lanes<int32_t, 0>::load(out + x * kSize));
             }
         }
     }
