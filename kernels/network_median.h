@@ -12,8 +12,8 @@
 #include <cstring>
 #include <utility>
 
+#include "compiled_networks.h"
 #include "median_job.h"
-#include "selection_network.h"
 
 #ifndef MK_ISA_NS
 #error "MK_ISA_NS must name the instruction-set namespace"
@@ -85,10 +85,8 @@ inline void compareExchange(V& low, V& high) {
 
 template <int Count, typename V, std::size_t... I>
 inline void runFixedNetwork([[maybe_unused]] V* v, std::index_sequence<I...>) {
-    constexpr const auto& net = kSelectionNetwork<Count>;
-    (compareExchange<net.comparators[I].kind>(v[net.comparators[I].low],
-                                              v[net.comparators[I].high]),
-     ...);
+    constexpr const Comparator* net = kSelectionNetwork<Count>.comparators;
+    (compareExchange<net[I].kind>(v[net[I].low], v[net[I].high]), ...);
 }
 
 template <typename L, std::size_t... I>
@@ -125,29 +123,41 @@ struct RuntimeWindow {
     }
 };
 
-// Runs `windowMedian(base, offsets)` over the region: full vectors first, the
-// last partial vector as an overlapping full one when the line is wide
-// enough, and single lanes otherwise.
-template <typename T, typename Wide, typename Narrow>
-void forEachOutputVector(const MedianJob& job, Wide wide, Narrow narrow) {
+// Runs `wide(base)` over a region at least one vector wide: full vectors
+// first, the last partial vector as an overlapping full one.
+template <typename T, typename Wide>
+void forEachFullVector(const MedianJob& job, Wide wide) {
     using W = Lanes<T, MK_VECTOR_BYTES>;
-    using S = Lanes<T, 0>;
     constexpr std::ptrdiff_t kSize = sizeof(T);
     for (int y = 0; y < job.height; ++y) {
         const unsigned char* line = job.origin + y * job.srcStep;
         unsigned char* out = job.dst + y * job.dstStep;
         int x = 0;
-        if (job.width >= W::kCount) {
-            for (; x + W::kCount <= job.width; x += W::kCount) {
-                W::store(out + x * kSize, wide(line + x * kSize));
-            }
-            if (x < job.width) {
-                x = job.width - W::kCount;
-                W::store(out + x * kSize, wide(line + x * kSize));
-                x = job.width;
-            }
+        for (; x + W::kCount <= job.width; x += W::kCount) {
+            W::store(out + x * kSize, wide(line + x * kSize));
         }
-        for (; x < job.width; ++x) S::store(out + x * kSize, narrow(line + x * kSize));
+        if (x < job.width) {
+            x = job.width - W::kCount;
+            W::store(out + x * kSize, wide(line + x * kSize));
+        }
+    }
+}
+
+// The same over any region, single lanes (`narrow`) where it is narrower
+// than a vector.
+template <typename T, typename Wide, typename Narrow>
+void forEachOutputVector(const MedianJob& job, Wide wide, Narrow narrow) {
+    using W = Lanes<T, MK_VECTOR_BYTES>;
+    using S = Lanes<T, 0>;
+    constexpr std::ptrdiff_t kSize = sizeof(T);
+    if (job.width >= W::kCount) {
+        forEachFullVector<T>(job, wide);
+        return;
+    }
+    for (int y = 0; y < job.height; ++y) {
+        const unsigned char* line = job.origin + y * job.srcStep;
+        unsigned char* out = job.dst + y * job.dstStep;
+        for (int x = 0; x < job.width; ++x) S::store(out + x * kSize, narrow(line + x * kSize));
     }
 }
 

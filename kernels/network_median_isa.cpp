@@ -8,19 +8,19 @@ namespace mediankernels::MK_ISA_NS {
 
 namespace {
 
+// Regions narrower than a vector go to the scalar build: compiling every
+// network a second time on single lanes here would double this file's
+// build time for the rarest shapes.
 template <typename T, int Count>
 void fixedCount(const MedianJob& job, const std::ptrdiff_t* offsets) {
     using W = Lanes<T, MK_VECTOR_BYTES>;
-    using S = Lanes<T, 0>;
+    if constexpr (W::kCount > 1) {
+        if (job.width < W::kCount) return scalar::fixedNetworkMedian<T>(job, offsets);
+    }
     const RuntimeNetwork none{nullptr, 0};
-    forEachOutputVector<T>(
-        job,
-        [&](const unsigned char* base) {
-            return FixedWindow<W, Count>::median(base, offsets, none);
-        },
-        [&](const unsigned char* base) {
-            return FixedWindow<S, Count>::median(base, offsets, none);
-        });
+    forEachFullVector<T>(job, [&](const unsigned char* base) {
+        return FixedWindow<W, Count>::median(base, offsets, none);
+    });
 }
 
 template <typename T, std::size_t... I>

@@ -77,25 +77,4 @@ constexpr int sortingComparatorCount(int count) {
     return total;
 }
 
-// The network for a count known at compile time.
-template <int Count>
-struct FixedSelectionNetwork {
-    static constexpr int kCapacity = sortingComparatorCount(Count) + 1;
-    Comparator comparators[kCapacity]{};
-    int size = 0;
-};
-
-template <int Count>
-constexpr FixedSelectionNetwork<Count> makeFixedSelectionNetwork() {
-    FixedSelectionNetwork<Count> network;
-    Comparator scratch[FixedSelectionNetwork<Count>::kCapacity]{};
-    bool needed[Count]{};
-    network.size = buildSelectionNetwork(Count, network.comparators, scratch, needed);
-    return network;
-}
-
-template <int Count>
-inline constexpr FixedSelectionNetwork<Count> kSelectionNetwork =
-    makeFixedSelectionNetwork<Count>();
-
 }  // namespace mediankernels

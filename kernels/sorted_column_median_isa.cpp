@@ -2,41 +2,38 @@
 // set; the build compiles this file once per set, with MK_ISA_NS and
 // MK_VECTOR_BYTES defined.
 
+#include "compiled_networks.h"
 #include "isa_kernels.h"
 #include "network_median.h"
 #include "sorted_column_median.h"
-#include "sorted_column_network.h"
 
 namespace mediankernels::MK_ISA_NS {
 
 namespace {
 
-template <const SortedColumnNetwork& Net, typename V, std::size_t... I>
+template <const SortedColumnTable& Net, typename V, std::size_t... I>
 inline void sortColumn([[maybe_unused]] V* v, std::index_sequence<I...>) {
     (compareExchange<Net.columnSort[I].kind>(v[Net.columnSort[I].low], v[Net.columnSort[I].high]),
      ...);
 }
 
-template <const SortedColumnNetwork& Net, typename V, std::size_t... I>
+template <const SortedColumnTable& Net, typename V, std::size_t... I>
 inline void selectMedian([[maybe_unused]] V* v, std::index_sequence<I...>) {
     (compareExchange<Net.comparators[I].kind>(v[Net.comparators[I].low],
                                               v[Net.comparators[I].high]),
      ...);
 }
 
-// Calls f(position, lanes) over `count` positions: whole vectors, the last
-// one overlapping its predecessor, or single lanes when not even one vector fits.
-template <typename T, typename F>
+// Calls f(position) over `count` positions, at least one vector's: whole
+// vectors, the last one overlapping its predecessor. From one call site, so
+// that f's network is compiled in once.
+template <int Lanes, typename F>
 inline void forEachVector(int count, F f) {
-    using W = Lanes<T, MK_VECTOR_BYTES>;
-    using S = Lanes<T, 0>;
-    if (count >= W::kCount) {
-        int x = 0;
-        for (; x + W::kCount <= count; x += W::kCount) f(x, W{});
-        if (x < count) f(count - W::kCount, W{});
-        return;
+    for (int x = 0;; x += Lanes) {
+        const bool last = x + Lanes >= count;
+        f(last ? count - Lanes : x);
+        if (last) return;
     }
-    for (int x = 0; x < count; ++x) f(x, S{});
 }
 
 // Whether all `count` floats at `floats` are non-negative and none is NaN:
@@ -63,16 +60,23 @@ inline bool plainFloats(const unsigned char* floats, int count) {
     return largest <= 0x7F800000u;
 }
 
+// T is the element type, or OrderedFloat for floats, whose lines are
+// filtered as the int32_t keys OrderedFloat describes (or as the floats'
+// bits where those rank the same).
 template <typename T, int MW, int MH>
 struct SortedColumns {
-    static constexpr const SortedColumnNetwork& kNet = kSortedColumnNetwork<MW, MH>;
-    static constexpr std::ptrdiff_t kSize = sizeof(typename Lanes<T, 0>::Key);
+    static constexpr const SortedColumnTable& kNet = kSortedColumnNetwork<MW, MH>;
+    using Key = typename Lanes<T, 0>::Key;
+    // Keys go out as they are; for floats see runFloats.
+    using L = Lanes<Key, MK_VECTOR_BYTES>;
+    static constexpr std::ptrdiff_t kSize = sizeof(Key);
 
     // Sorts the columns at x of the lines `lines` and writes the used ranks
     // to the buffer rows, rank i at sorted + i * rowBytes.
-    template <typename L>
-    static void sortColumns(const unsigned char* const* lines, unsigned char* sorted,
-                            std::size_t rowBytes, int x) {
+    // Inlined (it has one call site).
+    [[gnu::always_inline]] static void sortColumns(const unsigned char* const* lines,
+                                                   unsigned char* sorted, std::size_t rowBytes,
+                                                   int x) {
         typename L::V v[MH];
         for (int i = 0; i < MH; ++i) v[i] = L::load(lines[i] + x * kSize);
         sortColumn<kNet>(v, std::make_index_sequence<kNet.columnSortSize>());
@@ -81,7 +85,7 @@ struct SortedColumns {
         }
     }
 
-    template <typename L, std::size_t... I>
+    template <std::size_t... I>
     static void loadWindow(typename L::V* v, const unsigned char* sorted, std::size_t rowBytes,
                            int x, std::index_sequence<I...>) {
         const auto one = [&](auto wire) {
@@ -93,18 +97,32 @@ struct SortedColumns {
         (one(std::integral_constant<std::size_t, I>()), ...);
     }
 
-    template <typename L>
-    static void medians(const unsigned char* sorted, std::size_t rowBytes, unsigned char* dst,
-                        int x) {
+    [[gnu::always_inline]] static void inlineMedians(const unsigned char* sorted,
+                                                     std::size_t rowBytes, unsigned char* dst,
+                                                     int x) {
         typename L::V v[MW * MH]{};
-        loadWindow<L>(v, sorted, rowBytes, x, std::make_index_sequence<MW * MH>());
+        loadWindow(v, sorted, rowBytes, x, std::make_index_sequence<MW * MH>());
         selectMedian<kNet>(v, std::make_index_sequence<kNet.size>());
         L::store(dst + x * kSize, v[kNet.output]);
     }
+    [[gnu::noinline]] static void calledMedians(const unsigned char* sorted, std::size_t rowBytes,
+                                                unsigned char* dst, int x) {
+        inlineMedians(sorted, rowBytes, dst, x);
+    }
+    // Larger networks run faster as a call (measured with AVX-512: 5 x 5 and
+    // up lost 5 to 20 % inlined, 3 x 3 up to 30 % as a call).
+    static void medians(const unsigned char* sorted, std::size_t rowBytes, unsigned char* dst,
+                        int x) {
+        if constexpr (kNet.size <= 40) {
+            inlineMedians(sorted, rowBytes, dst, x);
+        } else {
+            calledMedians(sorted, rowBytes, dst, x);
+        }
+    }
 
-    // One output line from the source lines `lines`, in chunks, fetching
-    // the source line `next` (if any) into the cache on the way.
-    template <typename Element>
+    // One output line, at least one vector wide, from the source lines
+    // `lines`, in chunks, fetching the source line `next` (if any) into the
+    // cache on the way.
     static void line(const unsigned char* const* lines, const unsigned char* next,
                      unsigned char* sorted, unsigned char* out, int width) {
         constexpr std::size_t kRowBytes = kSortedColumnLineStride;
@@ -112,9 +130,14 @@ struct SortedColumns {
         // Chunks start 64 bytes apart, so that their loads and stores keep
         // the alignment of the lines.
         constexpr int kStep = kChunkColumns - 64 / kSize;
-        static_assert(MW - 1 <= 64 / kSize);
-        for (int x0 = 0; x0 < width; x0 += kStep) {
-            const int outputs = width - x0 < kStep ? width - x0 : kStep;
+        static_assert(MW - 1 <= 64 / kSize && kStep >= 2 * L::kCount);
+        for (int x0 = 0; x0 < width;) {
+            int outputs = width - x0 < kStep ? width - x0 : kStep;
+            // No chunk narrower than a vector: the one before the last
+            // leaves the last a whole one.
+            if (width - x0 - outputs > 0 && width - x0 - outputs < L::kCount) {
+                outputs = width - x0 - L::kCount;
+            }
             const unsigned char* chunk[MH];
             for (int i = 0; i < MH; ++i) chunk[i] = lines[i] + x0 * kSize;
             if (next != nullptr) {
@@ -122,12 +145,11 @@ struct SortedColumns {
                     __builtin_prefetch(next + x0 * kSize + at);
                 }
             }
-            forEachVector<Element>(outputs + MW - 1, [&](int x, auto lanes) {
-                sortColumns<decltype(lanes)>(chunk, sorted, kRowBytes, x);
-            });
-            forEachVector<Element>(outputs, [&](int x, auto lanes) {
-                medians<decltype(lanes)>(sorted, kRowBytes, out + x0 * kSize, x);
-            });
+            forEachVector<L::kCount>(outputs + MW - 1,
+                                     [&](int x) { sortColumns(chunk, sorted, kRowBytes, x); });
+            forEachVector<L::kCount>(
+                outputs, [&](int x) { medians(sorted, kRowBytes, out + x0 * kSize, x); });
+            x0 += outputs;
         }
     }
 
@@ -137,14 +159,15 @@ struct SortedColumns {
             for (int i = 0; i < MH; ++i) lines[i] = job.origin + (y + i) * job.srcStep;
             const unsigned char* next =
                 y + 1 < job.height ? job.origin + (y + MH) * job.srcStep : nullptr;
-            line<T>(lines, next, scratch, job.dst + y * job.dstStep, job.width);
+            line(lines, next, scratch, job.dst + y * job.dstStep, job.width);
         }
     }
 
     // Floats whose bits read as integers already rank in the median order
     // (every one non-negative and none NaN, as in most pictures) are filtered
     // as they are. Windows that meet others take keys (OrderedFloat), made
-    // once per element: the last MH source lines' keys are kept in a ring.
+    // once per element: the last MH source lines' keys are kept in a ring,
+    // and the output line is turned from keys into floats at the end.
     static void runFloats(const MedianJob& job, unsigned char* scratch) {
         unsigned char* ring = scratch + MH * kSortedColumnLineStride;
         const std::size_t keyStride = sortedColumnKeyStride(job.width, MW);
@@ -164,12 +187,11 @@ struct SortedColumns {
             for (bool p : plain) allPlain = allPlain && p;
             const unsigned char* lines[MH];
             unsigned char* out = job.dst + y * job.dstStep;
-            if (allPlain) {
-                for (int i = 0; i < MH; ++i) lines[i] = job.origin + (y + i) * job.srcStep;
-                line<int32_t>(lines, next, scratch, out, job.width);
-                continue;
-            }
             for (int i = 0; i < MH; ++i) {
+                if (allPlain) {
+                    lines[i] = job.origin + (y + i) * job.srcStep;
+                    continue;
+                }
                 unsigned char* keys = ring + (y + i) % MH * keyStride;
                 if (keyedLine[(y + i) % MH] != y + i) {
                     orderedFloatKeys(job.origin + (y + i) * job.srcStep, columns,
@@ -178,7 +200,19 @@ struct SortedColumns {
                 }
                 lines[i] = keys;
             }
-            line<OrderedFloat>(lines, next, scratch, out, job.width);
+            // One call, so that the networks are compiled in once.
+            line(lines, next, scratch, out, job.width);
+            if (allPlain) continue;
+            // Each key once: the conversion is its own inverse.
+            int x = 0;
+            for (; x + L::kCount <= job.width; x += L::kCount) {
+                Lanes<OrderedFloat, MK_VECTOR_BYTES>::store(out + x * kSize,
+                                                            L::load(out + x * kSize));
+            }
+            for (; x < job.width; ++x) {
+                Lanes<OrderedFloat, 0>::store(out + x * kSize,
+                                              Lanes<int32_t, 0>::load(out + x * kSize));
+            }
         }
     }
 };
@@ -205,6 +239,15 @@ void dispatch(const MedianJob& job, unsigned char* scratch, std::index_sequence<
 
 template <typename T>
 void sortedColumnMedian(const MedianJob& job, void* scratch) {
+    // Regions narrower than a vector go to the scalar build: compiling every
+    // network a second time on single lanes here would double this file's
+    // build time for the rarest shapes.
+    if constexpr (MK_VECTOR_BYTES > 0) {
+        using Key = typename Lanes<T, 0>::Key;
+        if (job.width < Lanes<Key, MK_VECTOR_BYTES>::kCount) {
+            return scalar::sortedColumnMedian<T>(job, scratch);
+        }
+    }
     // For OrderedFloat the source holds the floats themselves.
     dispatch<T>(job, static_cast<unsigned char*>(scratch),
                 std::make_index_sequence<sizeof kSortedColumnShapes / sizeof kSortedColumnShapes[0]>());

@@ -335,8 +335,4 @@ constexpr SortedColumnNetwork makeSortedColumnNetwork(int mw, int mh) {
     return net;
 }
 
-template <int MaskWidth, int MaskHeight>
-inline constexpr SortedColumnNetwork kSortedColumnNetwork =
-    makeSortedColumnNetwork(MaskWidth, MaskHeight);
-
 }  // namespace mediankernels

@@ -115,9 +115,11 @@ TYPED_TEST(FastMedian, SortedColumnsMatchReferenceOnEveryInstructionSet) {
     for (Isa isa : usableIsas()) {
         for (const mediankernels::MaskShape& mask : mediankernels::kSortedColumnShapes) {
             // Regions narrower than one vector of each set, ragged ends, one
-            // line, and lines of several chunks with a short last one.
-            // Chunks hold 1024 bytes of columns.
-            for (int width : {1, 2, 7, 15, 16, 33, 63, 64, 65, 130, 250, 600, 1030, 2100}) {
+            // line, and lines of several chunks with a short last one, also
+            // one shorter than a vector (490, 970). Chunks step by 960 bytes
+            // of columns.
+            for (int width :
+                 {1, 2, 7, 15, 16, 33, 63, 64, 65, 130, 250, 490, 600, 970, 1030, 2100}) {
                 const int height = width > 100 ? 2 : 1 + static_cast<int>(random() % 4);
                 expectSameAsReference<TypeParam>({width, height, mask.width, mask.height}, isa,
                                                  Method::kSortedColumns, random);

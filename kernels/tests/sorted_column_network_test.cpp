@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -56,37 +57,43 @@ void checkBatch(const SortedColumnNetwork& net, const std::vector<std::vector<in
         << mw << "x" << mh << " first window " << ones[0][0];
 }
 
-void checkEveryWindow(const SortedColumnNetwork& net) {
-    const int mw = net.maskWidth, mh = net.maskHeight;
+// The networks are built here at run time: the kernels' tables are checked
+// against the same builder by the test MedianNetworkTablesAreCurrent.
+std::unique_ptr<SortedColumnNetwork> network(int mw, int mh) {
+    return std::make_unique<SortedColumnNetwork>(mediankernels::makeSortedColumnNetwork(mw, mh));
+}
+
+void checkEveryWindow(int mw, int mh) {
+    const std::unique_ptr<SortedColumnNetwork> net = network(mw, mh);
     std::vector<int> digits(static_cast<size_t>(mw), 0);
     std::vector<std::vector<int>> batch;
     for (;;) {
         batch.push_back(digits);
         if (batch.size() == 64) {
-            checkBatch(net, batch);
+            checkBatch(*net, batch);
             batch.clear();
         }
         int j = 0;
         while (j < mw && ++digits[j] > mh) digits[j++] = 0;
         if (j == mw) break;
     }
-    if (!batch.empty()) checkBatch(net, batch);
+    if (!batch.empty()) checkBatch(*net, batch);
 }
 
 TEST(SortedColumnNetwork, SelectsTheMedianOfEverySortedZeroOneWindow) {
-    checkEveryWindow(mediankernels::kSortedColumnNetwork<3, 3>);
-    checkEveryWindow(mediankernels::kSortedColumnNetwork<5, 5>);
-    checkEveryWindow(mediankernels::kSortedColumnNetwork<7, 7>);
+    checkEveryWindow(3, 3);
+    checkEveryWindow(5, 5);
+    checkEveryWindow(7, 7);
     // Shapes the kernels do not compile in: rectangles, even counts, one line.
-    checkEveryWindow(mediankernels::kSortedColumnNetwork<4, 4>);
-    checkEveryWindow(mediankernels::kSortedColumnNetwork<3, 5>);
-    checkEveryWindow(mediankernels::kSortedColumnNetwork<6, 3>);
-    checkEveryWindow(mediankernels::kSortedColumnNetwork<2, 6>);
-    checkEveryWindow(mediankernels::kSortedColumnNetwork<5, 1>);
+    checkEveryWindow(4, 4);
+    checkEveryWindow(3, 5);
+    checkEveryWindow(6, 3);
+    checkEveryWindow(2, 6);
+    checkEveryWindow(5, 1);
 }
 
-void checkSampledWindows(const SortedColumnNetwork& net, int rounds) {
-    const int mw = net.maskWidth, mh = net.maskHeight;
+void checkSampledWindows(int mw, int mh, int rounds) {
+    const std::unique_ptr<SortedColumnNetwork> net = network(mw, mh);
     std::mt19937 random(31);
     std::binomial_distribution<int> middle(mh, 0.5);
     std::uniform_int_distribution<int> any(0, mh);
@@ -95,15 +102,15 @@ void checkSampledWindows(const SortedColumnNetwork& net, int rounds) {
         for (auto& window : batch) {
             for (int& ones : window) ones = round % 2 ? middle(random) : any(random);
         }
-        checkBatch(net, batch);
+        checkBatch(*net, batch);
     }
 }
 
 TEST(SortedColumnNetwork, SelectsTheMedianOfSampledLargeWindows) {
     // 10^9 windows for 9 x 9 and 12^11 for 11 x 11: samples, half of them
     // weighted towards the middle counts where the median is decided.
-    checkSampledWindows(mediankernels::kSortedColumnNetwork<9, 9>, 20000);
-    checkSampledWindows(mediankernels::kSortedColumnNetwork<11, 11>, 20000);
+    checkSampledWindows(9, 9, 20000);
+    checkSampledWindows(11, 11, 20000);
 }
 
 }  // namespace
