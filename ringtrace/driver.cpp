@@ -105,13 +105,8 @@ int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vect
         progressLine line;
         // The evaluator keeps the red components it needs: the rasters' pages go back as soon
         // as it is built.
-        const auto releaseRasters = [&in] {
-            _TIFFfree(in.primaryRaster);
-            _TIFFfree(in.secondaryRaster);
-            in.primaryRaster = in.secondaryRaster = nullptr;
-        };
         traceRasters(in.primaryRaster, in.secondaryRaster, W, H, report, byteBuffer.data(), nullptr, line.callback(),
-                     releaseRasters);
+                     [&in] { releaseRasters(in); });
         line.clear();
         written = writeMirrored(out, byteBuffer.data(), W, H);
         if (reportOut != nullptr) *reportOut = report;

@@ -148,4 +148,10 @@ inputStatus readInputs(const char* primaryPath, const char* secondaryPath, input
     return okPrimary != 0 && okSecondary != 0 ? inputStatus::read : inputStatus::readFailed;
 }
 
+void releaseRasters(inputImages& in) {
+    _TIFFfree(in.primaryRaster);
+    _TIFFfree(in.secondaryRaster);
+    in.primaryRaster = in.secondaryRaster = nullptr;
+}
+
 }  // namespace ringtrace

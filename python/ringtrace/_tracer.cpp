@@ -228,7 +228,9 @@ py::dict traceFiles(const std::string& primaryPath, const std::string& secondary
     bool written = true;
     try {
         runReleased([&](const std::atomic<bool>& cancel) {
-            traceRasters(in.primaryRaster, in.secondaryRaster, W, H, report, bytes, &cancel);
+            // As in the program, the rasters go back once the search has what it needs of them.
+            traceRasters(in.primaryRaster, in.secondaryRaster, W, H, report, bytes, &cancel, nullptr,
+                         [&in] { releaseRasters(in); });
             if (out == nullptr) return;
             written = writeMirrored(out, bytes, W, H);
             TIFFClose(out);
