@@ -141,9 +141,13 @@ uint64_t* sortItems(uint64_t* items, uint64_t* spare, int n) {
 
 // One block: `bu` x `bv` outputs whose region starts at `src`.
 template <typename T>
-void medianOfBlock(const SortedBlockPlan& p, const unsigned char* src, unsigned char* dst, int bu,
-                   int bv, const SortedBlockBuffers& b) {
+void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsigned char* dst, int bu,
+                   int bv, const SortedBlockBuffers& buffers) {
     using Key = SortKey<T>;
+    // Local copies: the byte stores below (bins, histograms) could alias the
+    // callers' structures, and the loops would read every field again.
+    const SortedBlockPlan p = plan;
+    const SortedBlockBuffers b = buffers;
     const int ru = bu + p.maskU - 1, rv = bv + p.maskV - 1, n = ru * rv;
 
     // Items: the key above the element's position (u, v). Their order before
