@@ -174,7 +174,7 @@ void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsign
         const auto u = static_cast<uint16_t>(at >> 16), v = static_cast<uint16_t>(at);
         b.positionU[r] = u;
         b.positionV[r] = v;
-        b.binAt[u * rv + v] = static_cast<uint8_t>(r >> p.binShift);
+        b.binAt[v * ru + u] = static_cast<uint8_t>(r >> p.binShift);
         b.keyOfRank[r] = static_cast<uint32_t>(at >> 32);
     }
     // The last bin's group reads past the last rank: no window holds u = 0xFFFF.
@@ -184,7 +184,7 @@ void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsign
     // byte median's histograms slide over.
     const auto target = static_cast<uint32_t>(p.maskU * p.maskV / 2);
     slideColumnHistograms<true>(
-        {b.binAt, rv, 1}, bu, bv, p.maskU, p.maskV, target, b.lines,
+        {b.binAt, 1, ru}, bu, bv, p.maskU, p.maskV, target, b.lines,
         [&](int u0, int v0, uint8_t bin, uint32_t below) {
             const Bounds bounds{static_cast<uint16_t>(u0), static_cast<uint16_t>(v0),
                                 static_cast<uint16_t>(p.maskU), static_cast<uint16_t>(p.maskV)};
