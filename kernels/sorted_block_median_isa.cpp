@@ -109,19 +109,23 @@ inline uint64_t inside64(const uint16_t* u, const uint16_t* v, const Bounds& w) 
 #endif
 }
 
-// Stable LSD radix sort of the items on their key bytes (bits 32 and up),
-// skipping bytes all keys share. Returns the buffer holding the result.
+// Stable LSD radix sort of the items on their keys (bits 32 and up) in
+// digits of 8 bits for 16-bit keys, of 11, 11 and 10 bits for 32-bit ones,
+// skipping digits all keys share. Returns the buffer holding the result.
 template <int KeyBytes>
 uint64_t* sortItems(uint64_t* items, uint64_t* spare, int n) {
-    uint32_t counts[KeyBytes][256];
+    constexpr int kDigits = KeyBytes == 4 ? 3 : KeyBytes;
+    constexpr int kWidth = KeyBytes == 4 ? 11 : 8;
+    constexpr uint32_t kMask = (1u << kWidth) - 1;
+    uint32_t counts[kDigits][1 << kWidth];
     std::memset(counts, 0, sizeof counts);
     for (int i = 0; i < n; ++i) {
         const uint64_t item = items[i];
-        for (int d = 0; d < KeyBytes; ++d) ++counts[d][(item >> (32 + 8 * d)) & 255];
+        for (int d = 0; d < kDigits; ++d) ++counts[d][(item >> (32 + kWidth * d)) & kMask];
     }
-    for (int d = 0; d < KeyBytes; ++d) {
-        const int shift = 32 + 8 * d;
-        if (counts[d][(items[0] >> shift) & 255] == static_cast<uint32_t>(n)) continue;
+    for (int d = 0; d < kDigits; ++d) {
+        const int shift = 32 + kWidth * d;
+        if (counts[d][(items[0] >> shift) & kMask] == static_cast<uint32_t>(n)) continue;
         uint32_t start = 0;
         for (uint32_t& c : counts[d]) {
             const uint32_t next = start + c;
@@ -130,7 +134,7 @@ uint64_t* sortItems(uint64_t* items, uint64_t* spare, int n) {
         }
         for (int i = 0; i < n; ++i) {
             const uint64_t item = items[i];
-            spare[counts[d][(item >> shift) & 255]++] = item;
+            spare[counts[d][(item >> shift) & kMask]++] = item;
         }
         uint64_t* sorted = spare;
         spare = items;
