@@ -156,20 +156,20 @@ void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsign
 
     // Items: the key above the element's position (u, v). Their order before
     // sorting only decides among equal keys, which stand for equal values.
-    int i = 0;
-    const auto item = [&](int u, int v) {
-        T value;
-        std::memcpy(&value, src + u * p.srcU + v * p.srcV, sizeof(T));
-        b.items[i++] = uint64_t{Key::key(value)} << 32 | static_cast<uint32_t>(u) << 16 |
-                       static_cast<uint32_t>(v);
-    };
-    if (p.srcU <= p.srcV) {
-        for (int v = 0; v < rv; ++v) {
-            for (int u = 0; u < ru; ++u) item(u, v);
-        }
-    } else {
-        for (int u = 0; u < ru; ++u) {
-            for (int v = 0; v < rv; ++v) item(u, v);
+    // Read along the element-sized step, a line at a time.
+    const bool uInner = p.srcU <= p.srcV;
+    const int lines = uInner ? rv : ru, inner = uInner ? ru : rv;
+    const std::ptrdiff_t lineStep = uInner ? p.srcV : p.srcU;
+    const int innerShift = uInner ? 16 : 0, lineShift = uInner ? 0 : 16;
+    for (int l = 0; l < lines; ++l) {
+        const unsigned char* from = src + l * lineStep;
+        uint64_t* to = b.items + static_cast<std::ptrdiff_t>(l) * inner;
+        const uint64_t position = uint64_t{static_cast<uint32_t>(l)} << lineShift;
+        for (int i = 0; i < inner; ++i) {
+            T value;
+            std::memcpy(&value, from + i * static_cast<std::ptrdiff_t>(sizeof(T)), sizeof(T));
+            to[i] = uint64_t{Key::key(value)} << 32 | uint64_t{static_cast<uint32_t>(i)} << innerShift |
+                    position;
         }
     }
     const uint64_t* sorted = sortItems<Key::kBytes>(b.items, b.spare, n);
