@@ -46,8 +46,14 @@ SortedBlockPlan planSortedBlocks(const MedianJob& job, std::ptrdiff_t elementSiz
     if (ru * p.maskV > elements) ru = elements / p.maskV;
     int64_t rv = elements / ru;
     if (fullV < rv) rv = fullV;
-    p.blockU = static_cast<int>(ru) - p.maskU + 1;
-    p.blockV = static_cast<int>(rv) - p.maskV + 1;
+    // The same number of blocks, as even as can be: a narrow last block
+    // would cost nearly a full block's sort and histograms.
+    const auto even = [](int outputs, int64_t most) {
+        const int64_t blocks = (outputs + most - 1) / most;
+        return static_cast<int>((outputs + blocks - 1) / blocks);
+    };
+    p.blockU = even(p.outU, ru - p.maskU + 1);
+    p.blockV = even(p.outV, rv - p.maskV + 1);
     return p;
 }
 

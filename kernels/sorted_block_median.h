@@ -54,7 +54,7 @@ struct SortedBlockBuffers {
     uint32_t* keyOfRank;  // regionElements
     uint16_t* positionU;  // regionElements + kPositionPadding
     uint16_t* positionV;  // regionElements + kPositionPadding
-    uint8_t* binAt;       // regionElements, u-major
+    uint8_t* binAt;       // regionElements, v-major: along the slide
     uint8_t* lines;       // regionU() * kColumnBytes, 64-byte aligned
 };
 

@@ -109,19 +109,23 @@ inline uint64_t inside64(const uint16_t* u, const uint16_t* v, const Bounds& w) 
 #endif
 }
 
-// Stable LSD radix sort of the items on their key bytes (bits 32 and up),
-// skipping bytes all keys share. Returns the buffer holding the result.
+// Stable LSD radix sort of the items on their keys (bits 32 and up) in
+// digits of 8 bits for 16-bit keys, of 11, 11 and 10 bits for 32-bit ones,
+// skipping digits all keys share. Returns the buffer holding the result.
 template <int KeyBytes>
 uint64_t* sortItems(uint64_t* items, uint64_t* spare, int n) {
-    uint32_t counts[KeyBytes][256];
+    constexpr int kDigits = KeyBytes == 4 ? 3 : KeyBytes;
+    constexpr int kWidth = KeyBytes == 4 ? 11 : 8;
+    constexpr uint32_t kMask = (1u << kWidth) - 1;
+    uint32_t counts[kDigits][1 << kWidth];
     std::memset(counts, 0, sizeof counts);
     for (int i = 0; i < n; ++i) {
         const uint64_t item = items[i];
-        for (int d = 0; d < KeyBytes; ++d) ++counts[d][(item >> (32 + 8 * d)) & 255];
+        for (int d = 0; d < kDigits; ++d) ++counts[d][(item >> (32 + kWidth * d)) & kMask];
     }
-    for (int d = 0; d < KeyBytes; ++d) {
-        const int shift = 32 + 8 * d;
-        if (counts[d][(items[0] >> shift) & 255] == static_cast<uint32_t>(n)) continue;
+    for (int d = 0; d < kDigits; ++d) {
+        const int shift = 32 + kWidth * d;
+        if (counts[d][(items[0] >> shift) & kMask] == static_cast<uint32_t>(n)) continue;
         uint32_t start = 0;
         for (uint32_t& c : counts[d]) {
             const uint32_t next = start + c;
@@ -130,7 +134,7 @@ uint64_t* sortItems(uint64_t* items, uint64_t* spare, int n) {
         }
         for (int i = 0; i < n; ++i) {
             const uint64_t item = items[i];
-            spare[counts[d][(item >> shift) & 255]++] = item;
+            spare[counts[d][(item >> shift) & kMask]++] = item;
         }
         uint64_t* sorted = spare;
         spare = items;
@@ -141,27 +145,31 @@ uint64_t* sortItems(uint64_t* items, uint64_t* spare, int n) {
 
 // One block: `bu` x `bv` outputs whose region starts at `src`.
 template <typename T>
-void medianOfBlock(const SortedBlockPlan& p, const unsigned char* src, unsigned char* dst, int bu,
-                   int bv, const SortedBlockBuffers& b) {
+void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsigned char* dst, int bu,
+                   int bv, const SortedBlockBuffers& buffers) {
     using Key = SortKey<T>;
+    // Local copies: the byte stores below (bins, histograms) could alias the
+    // callers' structures, and the loops would read every field again.
+    const SortedBlockPlan p = plan;
+    const SortedBlockBuffers b = buffers;
     const int ru = bu + p.maskU - 1, rv = bv + p.maskV - 1, n = ru * rv;
 
     // Items: the key above the element's position (u, v). Their order before
     // sorting only decides among equal keys, which stand for equal values.
-    int i = 0;
-    const auto item = [&](int u, int v) {
-        T value;
-        std::memcpy(&value, src + u * p.srcU + v * p.srcV, sizeof(T));
-        b.items[i++] = uint64_t{Key::key(value)} << 32 | static_cast<uint32_t>(u) << 16 |
-                       static_cast<uint32_t>(v);
-    };
-    if (p.srcU <= p.srcV) {
-        for (int v = 0; v < rv; ++v) {
-            for (int u = 0; u < ru; ++u) item(u, v);
-        }
-    } else {
-        for (int u = 0; u < ru; ++u) {
-            for (int v = 0; v < rv; ++v) item(u, v);
+    // Read along the element-sized step, a line at a time.
+    const bool uInner = p.srcU <= p.srcV;
+    const int lines = uInner ? rv : ru, inner = uInner ? ru : rv;
+    const std::ptrdiff_t lineStep = uInner ? p.srcV : p.srcU;
+    const int innerShift = uInner ? 16 : 0, lineShift = uInner ? 0 : 16;
+    for (int l = 0; l < lines; ++l) {
+        const unsigned char* from = src + l * lineStep;
+        uint64_t* to = b.items + static_cast<std::ptrdiff_t>(l) * inner;
+        const uint64_t position = uint64_t{static_cast<uint32_t>(l)} << lineShift;
+        for (int i = 0; i < inner; ++i) {
+            T value;
+            std::memcpy(&value, from + i * static_cast<std::ptrdiff_t>(sizeof(T)), sizeof(T));
+            to[i] = uint64_t{Key::key(value)} << 32 | uint64_t{static_cast<uint32_t>(i)} << innerShift |
+                    position;
         }
     }
     const uint64_t* sorted = sortItems<Key::kBytes>(b.items, b.spare, n);
@@ -170,7 +178,7 @@ void medianOfBlock(const SortedBlockPlan& p, const unsigned char* src, unsigned 
         const auto u = static_cast<uint16_t>(at >> 16), v = static_cast<uint16_t>(at);
         b.positionU[r] = u;
         b.positionV[r] = v;
-        b.binAt[u * rv + v] = static_cast<uint8_t>(r >> p.binShift);
+        b.binAt[v * ru + u] = static_cast<uint8_t>(r >> p.binShift);
         b.keyOfRank[r] = static_cast<uint32_t>(at >> 32);
     }
     // The last bin's group reads past the last rank: no window holds u = 0xFFFF.
@@ -180,7 +188,7 @@ void medianOfBlock(const SortedBlockPlan& p, const unsigned char* src, unsigned 
     // byte median's histograms slide over.
     const auto target = static_cast<uint32_t>(p.maskU * p.maskV / 2);
     slideColumnHistograms<true>(
-        {b.binAt, rv, 1}, bu, bv, p.maskU, p.maskV, target, b.lines,
+        {b.binAt, 1, ru}, bu, bv, p.maskU, p.maskV, target, b.lines,
         [&](int u0, int v0, uint8_t bin, uint32_t below) {
             const Bounds bounds{static_cast<uint16_t>(u0), static_cast<uint16_t>(v0),
                                 static_cast<uint16_t>(p.maskU), static_cast<uint16_t>(p.maskV)};

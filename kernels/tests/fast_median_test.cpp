@@ -227,6 +227,35 @@ TEST(FastMedianSortedBlock, LargestWindowFillsAWholeBlock) {
     }
 }
 
+TEST(FastMedianSortedBlock, FloatKeysSharingUpperDigitsAndEvenBlocks) {
+    // Keys that agree on their upper bits leave some of the sort's digits
+    // alone; regions of several blocks along both extents (even sizes, no
+    // narrow last one) with every instruction set.
+    std::mt19937 random(29);
+    const float bases[] = {1.0f, -3.0f, 1e-30f};
+    const int shapes[][4] = {{300, 40, 15, 15}, {41, 260, 25, 9}, {230, 31, 31, 31}};
+    for (Isa isa : usableIsas()) {
+        for (float base : bases) {
+            for (const auto& s : shapes) {
+                const int line = s[0] + s[2] - 1, lines = s[1] + s[3] - 1;
+                std::vector<float> src(static_cast<size_t>(line) * lines);
+                for (float& v : src) v = base * (1.0f + static_cast<float>(random() % 4096) * 1e-7f);
+                std::vector<float> expected(static_cast<size_t>(s[0]) * s[1]), actual(expected.size());
+                const int e = sizeof(float);
+                mediankernels::referenceMedian(src.data(), line * e, expected.data(), s[0] * e,
+                                               {s[0], s[1]}, {s[2], s[3]}, {0, 0});
+                ASSERT_EQ(mediankernels::fastMedian(src.data(), line * e, actual.data(), s[0] * e,
+                                                    {s[0], s[1]}, {s[2], s[3]}, {0, 0}, isa,
+                                                    Method::kSortedBlock),
+                          kMedianOk);
+                EXPECT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0)
+                    << mediankernels::isaName(isa) << " base " << base << " mask " << s[2] << "x"
+                    << s[3];
+            }
+        }
+    }
+}
+
 TEST(FastMedianColumnHistogram, BytesMatchReferenceOnEveryInstructionSet) {
     std::mt19937 random(26);
     // Single-line and single-column windows, regions one wide, tall and wide masks.
