@@ -61,12 +61,12 @@ void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster
     // The costs are done with: their pages go back before the mark buffer is taken, so the
     // peak stays the search's.
     grid.cost = ringgraph::lattice_costs();
-    ringgraph::large_vector<float> markBuffer(pixels, BACKGROUND_MARK);
+    ringgraph::large_vector<float> markBuffer(marks != nullptr ? pixels : 0, BACKGROUND_MARK);
     if (search.searchOutcome != SEARCH_EXHAUSTED) {
-        report.marked = markContour(grid, pred, markBuffer.data(), &report.contour);
+        report.marked = markContour(grid, pred, marks != nullptr ? markBuffer.data() : nullptr, &report.contour);
         findEnds(grid, search.accepted, report);
     }
-    convertMarks(markBuffer.data(), marks, pixels);
+    if (marks != nullptr) convertMarks(markBuffer.data(), marks, pixels);
 }
 
 }  // namespace ringtrace

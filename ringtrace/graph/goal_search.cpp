@@ -13,6 +13,7 @@ constexpr int kHopBits = 27;
 // Corridor distances are kept in 32 bits.
 constexpr int64_t kMaxCorridor = (int64_t{1} << 31) - 2;
 constexpr int64_t kNoBound = INT64_MAX / 4;  // a column the source cannot reach
+constexpr size_t kPopulatedStateFrom = size_t{1} << 21;  // nodes
 }  // namespace
 
 void goal_search::newRun(size_t n) {
@@ -161,6 +162,12 @@ void goal_search::prepare(const lattice& L, const lattice_costs& cost) {
     preparedFor_ = nullptr;  // until it is complete
     state_ = sparse_vector<nodeState>();  // fresh, all zero: nothing inside the corridor yet
     state_.resize(n);
+    // The runs touch a band of rows in every column, and a page taken by a fault costs many
+    // times what it costs populated: small states are populated anyway (see the
+    // allocator), and so are the states of large images, whose fixed memory is small beside
+    // them; only the sizes in between, where the whole state would not fit the memory a
+    // pixel may take, are left to fault in the pages the runs touch.
+    if (n >= kPopulatedStateFrom) populate_pages(state_.data(), n * sizeof(nodeState), true);
     gen_ = 0;
     columnBounds(L, cost);
     backward(L, cost);
