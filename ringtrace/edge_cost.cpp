@@ -93,7 +93,11 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     // which costs less than the table.
     const bool tabulate = int64_t{W} * H >= int64_t{4} * 65536;
     ringgraph::large_vector<orientation> unitOf(tabulate ? 65536 : 0);
-    for (uint32_t gb = 0; gb < unitOf.size(); ++gb) unitOf[gb] = unitOrientation((gb & 0xffu) << 8 | (gb >> 8) << 16);
+    if (tabulate) {
+        ringgraph::large_vector<float> g(65536), b(65536);
+        unitOrientations(g.data(), b.data());
+        for (size_t gb = 0; gb < 65536; ++gb) unitOf[gb] = orientation{g[gb], b[gb]};
+    }
 
     sweepStep steps[9];
     for (int j = 0; j < 9; ++j) {
