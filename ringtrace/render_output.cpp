@@ -30,6 +30,27 @@ int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, 
     return marked;
 }
 
+int markPath(const pixelGrid& grid, const std::vector<edge>& path, float* markBuffer,
+             std::vector<contourPixel>* walked) {
+    const ringgraph::lattice& G = grid.G;
+    if (path.empty()) return 0;
+    node v = G.opposite(path[0], grid.sinkTerminal);
+    int marked = 0;
+    for (size_t k = 1; k < path.size(); ++k) {
+        v = G.opposite(path[k], v);
+        if (k > static_cast<size_t>(MAX_MARKS)) break;
+        if (v == grid.sourceTerminal) break;
+        const int32_t id = grid.A[v];
+        const int32_t x = id / grid.height, y = id % grid.height;
+        if (markBuffer != nullptr) {
+            markBuffer[static_cast<size_t>(y) * static_cast<size_t>(grid.width) + static_cast<size_t>(x)] = CONTOUR_MARK;
+        }
+        if (walked != nullptr) walked->push_back(contourPixel{x, y});
+        ++marked;
+    }
+    return marked;
+}
+
 void convertMarks(const float* markBuffer, uint8_t* byteBuffer, size_t count) {
     for (size_t i = 0; i < count; ++i) {
         byteBuffer[i] = static_cast<uint8_t>(static_cast<int>(std::ceil(markBuffer[i])) & 0xff);

@@ -33,6 +33,11 @@ struct contourPixel {
 int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, float* markBuffer,
                 std::vector<contourPixel>* marked = nullptr);
 
+// The same marks from a path given as its edges from the sink back to the source (a
+// record's path): exactly what markContour gives for a predecessor array holding that path.
+int markPath(const pixelGrid& grid, const std::vector<edge>& path, float* markBuffer,
+             std::vector<contourPixel>* marked = nullptr);
+
 // Byte i = low 8 bits of the truncated ceiling of mark i.
 void convertMarks(const float* markBuffer, uint8_t* byteBuffer, size_t count);
 

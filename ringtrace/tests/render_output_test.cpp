@@ -25,7 +25,20 @@ std::vector<float> traceMarks(imagePair& img, int lo, int hi, int* marked) {
     branchNode r(lo, hi, 0, false);
     ev.evaluateInterval(lo, hi, r);
     std::vector<float> m(static_cast<size_t>(img.W * img.H), BACKGROUND_MARK);
-    *marked = markContour(pg.grid, pred, m.data());
+    std::vector<contourPixel> walked;
+    *marked = markContour(pg.grid, pred, m.data(), &walked);
+
+    // The program marks from the record's path, evaluated without a predecessor array: the
+    // same pixels in the same order.
+    pathEvaluator alone(pg.grid, img.primary.data(), img.secondary.data());
+    branchNode own(lo, hi, 0, false);
+    alone.evaluateInterval(lo, hi, own);
+    EXPECT_EQ(*own.predecessors, *r.predecessors);
+    std::vector<float> fromPath(m.size(), BACKGROUND_MARK);
+    std::vector<contourPixel> walkedPath;
+    EXPECT_EQ(markPath(pg.grid, *own.predecessors, fromPath.data(), &walkedPath), *marked);
+    EXPECT_EQ(walkedPath, walked);
+    EXPECT_EQ(fromPath, m);
     return m;
 }
 
