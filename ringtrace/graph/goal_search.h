@@ -105,8 +105,9 @@ private:
         uint32_t stamp;   // 2*gen: reached in this run, 2*gen+1: settled
         uint32_t inside;  // d(u) + 1 where the backward run settled u, 0 elsewhere
     };
-    // Fresh for every prepared potential: fresh pages read as zero, so only the pages of the
-    // nodes the runs reach are ever touched.
+    // Fresh for every prepared potential: fresh pages read as zero, so nothing is cleared by
+    // hand. Populated up front where that was measured to pay (see prepare()); elsewhere only
+    // the pages of the nodes the runs reach are ever touched.
     sparse_vector<nodeState> state_;
     uint32_t gen_ = 0;
     radix_heap heap_;
