@@ -208,6 +208,11 @@ bool passesAcceptance(const branchNode& node, const searchNode& latest) {
 
 }  // namespace
 
+namespace {
+searchResult searchContourInto(pathEvaluator& evaluator, const pixelGrid& grid, ringgraph::node_array<edge>* pred,
+                               int64_t iterationLimit, const progressCallback& progress);
+}  // namespace
+
 int64_t maxIterations(int32_t height) { return 16 * int64_t{height} + 1024; }
 
 void restorePredecessors(const branchNode& record, const pixelGrid& grid, ringgraph::node_array<edge>& pred) {
@@ -226,6 +231,18 @@ void restorePredecessors(const branchNode& record, const pixelGrid& grid, ringgr
 searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
                            ringgraph::node_array<edge>& pred, int64_t iterationLimit,
                            const progressCallback& progress) {
+    return searchContourInto(evaluator, grid, &pred, iterationLimit, progress);
+}
+
+searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid, int64_t iterationLimit,
+                           const progressCallback& progress) {
+    return searchContourInto(evaluator, grid, nullptr, iterationLimit, progress);
+}
+
+namespace {
+
+searchResult searchContourInto(pathEvaluator& evaluator, const pixelGrid& grid, ringgraph::node_array<edge>* pred,
+                               int64_t iterationLimit, const progressCallback& progress) {
     searchResult result;
     const int64_t runsBefore = evaluator.shortestPathRuns();
     const int64_t settledBefore = evaluator.nodesSettled() + evaluator.potentialNodes();
@@ -270,7 +287,7 @@ searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
         currentNode = QNode.inf(m);
         // The statistics are the latest evaluation's (the low half's), not the node's own.
         if (passesAcceptance(currentNode.record(), LowChild)) {
-            restorePredecessors(currentNode.record(), grid, pred);
+            if (pred != nullptr) restorePredecessors(currentNode.record(), grid, *pred);
             result.accepted = currentNode.record();
             result.latest = LowChild.stats();
             result.acceptedStats = currentNode.stats();
@@ -279,5 +296,7 @@ searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
         QNode.del_item(m);
     }
 }
+
+}  // namespace
 
 }  // namespace ringtrace

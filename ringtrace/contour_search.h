@@ -72,6 +72,9 @@ using progressCallback = std::function<void(const searchProgress&)>;
 searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
                            ringgraph::node_array<edge>& pred, int64_t iterationLimit,
                            const progressCallback& progress = nullptr);
+// The same search leaving no predecessor array: the accepted path is the accepted record's.
+searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid, int64_t iterationLimit,
+                           const progressCallback& progress = nullptr);
 
 // Writes a record's path into a predecessor array so that the walk back from the sink
 // terminal follows it.

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "graph/large_allocator.h"
 #include "image_input.h"
 #include "output_file.h"
 #include "pair_trace.h"
@@ -92,23 +91,19 @@ int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vect
     }
 
     const int32_t W = in.width, H = in.height;
-    const auto pixels = static_cast<size_t>(int64_t{W} * H);
     bool written = false;
     tracerReport report;
     report.width = W;
     report.height = H;
     report.status = readFailed ? EXIT_NOT_READ : EXIT_TRACED;
     try {
-        // Untouched until the marks are converted into it, after the search: its pages are
-        // not part of the search's peak.
-        ringgraph::large_vector<uint8_t> byteBuffer(pixels);
         progressLine line;
         // The evaluator keeps the red components it needs: the rasters' pages go back as soon
-        // as it is built.
-        traceRasters(in.primaryRaster, in.secondaryRaster, W, H, report, byteBuffer.data(), nullptr, line.callback(),
+        // as it is built. The image is written from the contour's pixels, row by row.
+        traceRasters(in.primaryRaster, in.secondaryRaster, W, H, report, nullptr, nullptr, line.callback(),
                      [&in] { releaseRasters(in); });
         line.clear();
-        written = writeMirrored(out, byteBuffer.data(), W, H);
+        written = writeContour(out, report.contour, W, H);
         if (reportOut != nullptr) *reportOut = report;
     } catch (const std::bad_alloc&) {
         complain("not enough memory to trace an image of " + std::to_string(W) + " x " + std::to_string(H) +

@@ -89,9 +89,15 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     if (G.number_of_grid_edges() == 0) return;
 
     // Unit orientation vectors for every green/blue pair, worked out once with the same
-    // arithmetic as for a single pixel.
-    std::vector<orientation> unitOf(65536);
-    for (uint32_t gb = 0; gb < 65536; ++gb) unitOf[gb] = unitOrientation((gb & 0xffu) << 8 | (gb >> 8) << 16);
+    // arithmetic as for a single pixel; a small image works them out per pixel instead,
+    // which costs less than the table.
+    const bool tabulate = int64_t{W} * H >= int64_t{4} * 65536;
+    ringgraph::large_vector<orientation> unitOf(tabulate ? 65536 : 0);
+    if (tabulate) {
+        ringgraph::large_vector<float> g(65536), b(65536);
+        unitOrientations(g.data(), b.data());
+        for (size_t gb = 0; gb < 65536; ++gb) unitOf[gb] = orientation{g[gb], b[gb]};
+    }
 
     sweepStep steps[9];
     for (int j = 0; j < 9; ++j) {
@@ -105,8 +111,10 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     // stretch of the group in one go (column by column would touch a new page per pixel),
     // into a ring of two groups.
     struct columnInputs {
-        std::vector<int32_t> red, support;  // signed bytes, widened for the vector unit
-        std::vector<double> g, b;           // single-precision values
+        int32_t* red;  // signed bytes, widened for the vector unit
+        int32_t* support;
+        double* g;  // single-precision values
+        double* b;
     };
     constexpr int32_t kMaxGroup = 16;
     constexpr int32_t kAhead = 8;  // rows
@@ -116,12 +124,18 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
 
     // Prices the edges out of columns first..last.
     auto priceColumns = [&](int32_t first, int32_t last) {
-        std::vector<columnInputs> ring(static_cast<size_t>(2 * group));
-        for (auto& c : ring) {
-            c.red.resize(static_cast<size_t>(H));
-            c.support.resize(static_cast<size_t>(H));
-            c.g.resize(static_cast<size_t>(H));
-            c.b.resize(static_cast<size_t>(H));
+        // One block for the whole ring, populated at once (see the allocator). Each array
+        // starts one cache line further on than a multiple of 4 KiB would put it: the group's
+        // columns are written side by side, row by row, and arrays a power of two apart
+        // would all compete for the same few cache sets.
+        const auto slots = static_cast<size_t>(2 * group);
+        const size_t intStride = static_cast<size_t>(H) + 16, realStride = static_cast<size_t>(H) + 8;
+        ringgraph::large_vector<int32_t> ints(2 * slots * intStride);
+        ringgraph::large_vector<double> reals(2 * slots * realStride);
+        std::vector<columnInputs> ring(slots);
+        for (size_t k = 0; k < slots; ++k) {
+            ring[k] = columnInputs{&ints[2 * k * intStride], &ints[(2 * k + 1) * intStride],
+                                   &reals[2 * k * realStride], &reals[(2 * k + 1) * realStride]};
         }
         auto slot = [&](int32_t x) -> columnInputs& { return ring[static_cast<size_t>(x % (2 * group))]; };
         auto prepareGroup = [&](int32_t g0) {
@@ -132,10 +146,10 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
             double* b[kMaxGroup];
             for (int32_t k = 0; k < n; ++k) {
                 columnInputs& c = slot(g0 + k);
-                red[k] = c.red.data();
-                support[k] = c.support.data();
-                g[k] = c.g.data();
-                b[k] = c.b.data();
+                red[k] = c.red;
+                support[k] = c.support;
+                g[k] = c.g;
+                b[k] = c.b;
             }
             for (int32_t y = 0; y < H; ++y) {
                 const size_t r0 = static_cast<size_t>(rasterIndex(g0, y, W, H));
@@ -154,7 +168,7 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
                     const uint32_t p = primary[k];
                     red[k][y] = signedByte(redOf(p));
                     support[k][y] = signedByte(redOf(secondary[k]));
-                    const orientation u = unitOf[(p >> 8) & 0xffffu];
+                    const orientation u = tabulate ? unitOf[(p >> 8) & 0xffffu] : unitOrientation(p);
                     g[k][y] = u.g;
                     b[k][y] = u.b;
                 }

@@ -49,4 +49,17 @@ void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const
     }
 }
 
+RT_CLONES
+void unitOrientations(float* __restrict g, float* __restrict b) {
+    for (int32_t gb = 0; gb < 65536; ++gb) {
+        const double gv = static_cast<int8_t>(gb & 0xff) - 64;
+        const double bv = static_cast<int8_t>(gb >> 8) - 64;
+        // Squares and their sum are exact; the length is the single-precision root of the
+        // single-precision sum, as for one pixel.
+        const double n = single(std::sqrt(single(gv * gv + bv * bv)));
+        g[gb] = static_cast<float>(gv / n);
+        b[gb] = static_cast<float>(bv / n);
+    }
+}
+
 }  // namespace ringtrace

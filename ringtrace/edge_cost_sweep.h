@@ -26,4 +26,9 @@ struct sweepPixels {
 // Costs of the n edges from tail pixel i to head pixel i.
 void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const sweepStep& step, int32_t* out);
 
+// The unit orientation vector of every green/blue byte pair gb (green in the low byte),
+// exactly as the cost model works it out for one pixel: the bytes read as signed, less 64,
+// divided by the vector's single-precision length (NaN for a vector of length zero).
+void unitOrientations(float* g, float* b);
+
 }  // namespace ringtrace

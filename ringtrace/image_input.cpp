@@ -1,11 +1,10 @@
 #include "image_input.h"
 
-#include <sys/mman.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <cstring>
 #include <string>
+
+#include "graph/large_allocator.h"
 
 namespace ringtrace {
 
@@ -26,31 +25,13 @@ bool sizeOf(TIFF* tif, uint32_t& width, uint32_t& height) {
     return width > 0 && height > 0 && uint64_t{width} * height <= uint64_t{kMaxPixels};
 }
 
-// Asks the kernel to map a block's whole pages in one call rather than one fault at a time
-// (a no-op where the kernel cannot), in huge pages where it can: the cost pass reads the
-// rasters a few columns at a time down every row, a new row (and 4 KiB page) per pixel.
-void prefault(void* p, size_t bytes) {
-#ifdef MADV_POPULATE_WRITE
-    const auto start = reinterpret_cast<uintptr_t>(p);
-    constexpr uintptr_t kHuge = uintptr_t{1} << 21;
-    const uintptr_t hugeBegin = (start + kHuge - 1) & ~(kHuge - 1);
-    const uintptr_t hugeEnd = (start + bytes) & ~(kHuge - 1);
-    if (hugeEnd > hugeBegin) madvise(reinterpret_cast<void*>(hugeBegin), hugeEnd - hugeBegin, MADV_HUGEPAGE);
-    const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
-    const uintptr_t begin = (start + page - 1) & ~(page - 1);
-    const uintptr_t end = (start + bytes) & ~(page - 1);
-    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
-#else
-    (void)p;
-    (void)bytes;
-#endif
-}
-
 uint32_t* newRaster(int64_t pixels) {
     const auto bytes = static_cast<tmsize_t>(pixels * 4);
+    // Cleared (a failed read leaves zeros where it stopped). Its pages are mapped in one
+    // call rather than one fault at a time, in huge pages where the kernel can.
     auto* raster = static_cast<uint32_t*>(_TIFFmalloc(bytes));
     if (raster == nullptr) return nullptr;
-    prefault(raster, static_cast<size_t>(bytes));
+    ringgraph::populate_pages(raster, static_cast<size_t>(bytes), true);
     std::memset(raster, 0, static_cast<size_t>(bytes));
     return raster;
 }

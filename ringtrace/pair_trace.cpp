@@ -40,11 +40,8 @@ void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster
     checkCancel(cancel);
     priceGridEdges(grid, primaryRaster, secondaryRaster, cancel);
     checkCancel(cancel);
-    // Each run writes what it settles; only the sink's path is ever read.
-    ringgraph::node_array<edge> pred;
-    pred.init_for_overwrite(grid.G);
-
-    pathEvaluator evaluator(grid, primaryRaster, secondaryRaster, pred);
+    // No predecessor array: each run hands over its path, and the records carry them.
+    pathEvaluator evaluator(grid, primaryRaster, secondaryRaster);
     // The evaluator keeps the red components it needs: nothing reads the rasters from here.
     if (rastersDone) rastersDone();
     progressCallback step = progress;
@@ -55,18 +52,20 @@ void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster
             if (progress) progress(p);
         };
     }
-    const searchResult search = searchContour(evaluator, grid, pred, maxIterations(H), step);
+    const searchResult search = searchContour(evaluator, grid, maxIterations(H), step);
     checkCancel(cancel);
     report.search = search;
     // The costs are done with: their pages go back before the mark buffer is taken, so the
     // peak stays the search's.
     grid.cost = ringgraph::lattice_costs();
-    ringgraph::large_vector<float> markBuffer(pixels, BACKGROUND_MARK);
+    ringgraph::large_vector<float> markBuffer(marks != nullptr ? pixels : 0, BACKGROUND_MARK);
     if (search.searchOutcome != SEARCH_EXHAUSTED) {
-        report.marked = markContour(grid, pred, markBuffer.data(), &report.contour);
+        static const std::vector<edge> none;
+        const std::vector<edge>& path = search.accepted.predecessors ? *search.accepted.predecessors : none;
+        report.marked = markPath(grid, path, marks != nullptr ? markBuffer.data() : nullptr, &report.contour);
         findEnds(grid, search.accepted, report);
     }
-    convertMarks(markBuffer.data(), marks, pixels);
+    if (marks != nullptr) convertMarks(markBuffer.data(), marks, pixels);
 }
 
 }  // namespace ringtrace

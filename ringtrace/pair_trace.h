@@ -24,7 +24,8 @@ public:
 // readInputs leaves them (red in bits 0-7, green 8-15, blue 16-23). Fills `report` afresh
 // but for its status (left as it was), and `marks` (width x height bytes, top row first):
 // 160 on the contour's marked pixels, 120 elsewhere, i.e. "new.tif" before its rows are
-// mirrored.
+// mirrored. With null `marks` only the report is filled (its contour is all a writer of
+// "new.tif" needs, see writeContour).
 //
 // `cancel`, when given, is read between the phases, once per column of the cost pass,
 // every 65536 nodes of the shortest-path work and at every iteration of the search: once it

@@ -10,7 +10,12 @@ namespace ringtrace {
 
 pathEvaluator::pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster,
                              const uint32_t* secondaryRaster, ringgraph::node_array<edge>& pred)
-    : grid_(grid), pred_(pred) {
+    : pathEvaluator(grid, primaryRaster, secondaryRaster) {
+    pred_ = &pred;
+}
+
+pathEvaluator::pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster)
+    : grid_(grid) {
     const size_t pixels = static_cast<size_t>(int64_t{grid.width} * grid.height);
     red_.resize(2 * pixels);
     uint8_t* red = red_.data();
@@ -59,38 +64,48 @@ bool pathEvaluator::evaluateWithin(int32_t lo, int32_t hi, int64_t cap, branchNo
                                    int64_t& cost) {
     preparePotential();
     gate(lo, hi);
+    auto path = std::make_shared<std::vector<edge>>();
     if (engine_.source_distance() == ringgraph::goal_search::kUnreachable) {
-        if (pred_.size() != static_cast<size_t>(grid_.G.number_of_nodes())) pred_.init_for_overwrite(grid_.G);
-        pred_[grid_.sinkTerminal] = ringgraph::nil;  // nothing to walk
+        if (pred_ != nullptr) {
+            if (pred_->size() != static_cast<size_t>(grid_.G.number_of_nodes())) pred_->init_for_overwrite(grid_.G);
+            (*pred_)[grid_.sinkTerminal] = ringgraph::nil;  // nothing to walk
+        }
         cost = 0;
     } else {
         // Only the sink's path is ever read, and a settled node's path never changes, so the
         // run may stop once the sink is settled.
-        const bool found = engine_.run(grid_.G, grid_.cost, pred_, cap);
+        const bool found = pred_ != nullptr ? engine_.run(grid_.G, grid_.cost, *pred_, cap)
+                                            : engine_.run_path(grid_.G, grid_.cost, *path, cap);
         ++runs_;
         settled_ += engine_.settled_count();
         cost = engine_.distance();
         if (!found) return false;
+        if (pred_ != nullptr) {
+            // The path, from the sink back to the source.
+            const ringgraph::node_array<edge>& pred = *pred_;
+            const int64_t maxSteps = int64_t{grid_.G.number_of_nodes()};
+            node v = grid_.sinkTerminal;
+            while (pred[v] != ringgraph::nil && static_cast<int64_t>(path->size()) < maxSteps) {
+                path->push_back(pred[v]);
+                v = grid_.G.opposite(pred[v], v);
+            }
+        }
     }
-    stats = walk(record);
+    stats = walk(std::move(path), record);
     return true;
 }
 
-evaluationStats pathEvaluator::walk(branchNode& record) {
+evaluationStats pathEvaluator::walk(std::shared_ptr<std::vector<edge>> path, branchNode& record) {
     const ringgraph::lattice& G = grid_.G;
     const int32_t W = grid_.width, H = grid_.height;
     uint32_t pathCost = 0, rowSum = 0;  // 32-bit sums that wrap
     int32_t n = 0;
     float primaryMean = 0.0f, secondaryMean = 0.0f, q = 0.0f;
     int32_t exitRow = -1, entryRow = -1;
-    auto path = std::make_shared<std::vector<edge>>();
 
     node v = grid_.sinkTerminal;
-    const int64_t maxSteps = int64_t{G.number_of_nodes()};
-    while (pred_[v] != ringgraph::nil && n < maxSteps) {
-        const edge e = pred_[v];
+    for (const edge e : *path) {
         v = G.opposite(e, v);
-        path->push_back(e);
         ++n;
         pathCost += static_cast<uint32_t>(grid_.cost[e]);
         const int32_t id = grid_.A[v];

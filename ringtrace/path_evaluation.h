@@ -10,6 +10,8 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <vector>
 
 #include "branch_node.h"
 #include "graph/goal_search.h"
@@ -33,6 +35,9 @@ public:
     // rasters may be released once the evaluator exists.
     pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster,
                   ringgraph::node_array<edge>& pred);
+    // Without a predecessor array: each run hands over its path alone, and no array of a
+    // node's size is written per run (the records carry the paths).
+    pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster);
 
     // Fills `record` (constructed by the caller for [lo, hi]) with the cheapest gated path:
     // pathCost and rowSum (32-bit, wrapping), closed (entry and exit rows at most 2 apart;
@@ -71,13 +76,13 @@ public:
 private:
     void gate(int32_t lo, int32_t hi);
     void preparePotential();
-    evaluationStats walk(branchNode& record);
+    evaluationStats walk(std::shared_ptr<std::vector<edge>> path, branchNode& record);
 
     pixelGrid& grid_;
     // Red components by raster index, primary and secondary side by side (2 bytes a pixel
     // instead of the rasters' 8).
     ringgraph::large_vector<uint8_t> red_;
-    ringgraph::node_array<edge>& pred_;
+    ringgraph::node_array<edge>* pred_ = nullptr;
     ringgraph::goal_search engine_;
     int64_t runs_ = 0;
     int64_t settled_ = 0;

@@ -1,5 +1,6 @@
 #include "render_output.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -20,7 +21,30 @@ int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, 
         if (v == grid.sourceTerminal) break;
         const int32_t id = grid.A[v];
         const int32_t x = id / grid.height, y = id % grid.height;
-        markBuffer[static_cast<size_t>(y) * static_cast<size_t>(grid.width) + static_cast<size_t>(x)] = CONTOUR_MARK;
+        if (markBuffer != nullptr) {
+            markBuffer[static_cast<size_t>(y) * static_cast<size_t>(grid.width) + static_cast<size_t>(x)] = CONTOUR_MARK;
+        }
+        if (walked != nullptr) walked->push_back(contourPixel{x, y});
+        ++marked;
+    }
+    return marked;
+}
+
+int markPath(const pixelGrid& grid, const std::vector<edge>& path, float* markBuffer,
+             std::vector<contourPixel>* walked) {
+    const ringgraph::lattice& G = grid.G;
+    if (path.empty()) return 0;
+    node v = G.opposite(path[0], grid.sinkTerminal);
+    int marked = 0;
+    for (size_t k = 1; k < path.size(); ++k) {
+        v = G.opposite(path[k], v);
+        if (k > static_cast<size_t>(MAX_MARKS)) break;
+        if (v == grid.sourceTerminal) break;
+        const int32_t id = grid.A[v];
+        const int32_t x = id / grid.height, y = id % grid.height;
+        if (markBuffer != nullptr) {
+            markBuffer[static_cast<size_t>(y) * static_cast<size_t>(grid.width) + static_cast<size_t>(x)] = CONTOUR_MARK;
+        }
         if (walked != nullptr) walked->push_back(contourPixel{x, y});
         ++marked;
     }
@@ -33,7 +57,11 @@ void convertMarks(const float* markBuffer, uint8_t* byteBuffer, size_t count) {
     }
 }
 
-bool writeMirrored(TIFF* out, const uint8_t* byteBuffer, int32_t width, int32_t height) {
+namespace {
+
+// The output tags, and a scanline buffer of at least `width` bytes allocated between the
+// seventh and the eighth (null when it cannot be had).
+uint8_t* startOutput(TIFF* out, int32_t width, int32_t height) {
     TIFFSetField(out, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(width));
     TIFFSetField(out, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(height));
     TIFFSetField(out, TIFFTAG_SAMPLESPERPIXEL, 1);
@@ -44,21 +72,53 @@ bool writeMirrored(TIFF* out, const uint8_t* byteBuffer, int32_t width, int32_t 
     const tmsize_t lineBytes = TIFFScanlineSize(out);
     auto* line = static_cast<uint8_t*>(_TIFFmalloc(lineBytes > width ? lineBytes : width));
     TIFFSetField(out, TIFFTAG_ROWSPERSTRIP, 1);
-    if (line == nullptr) return false;
+    return line;
+}
 
+// Writes the rows top to bottom, `fill` making output row r in the line first. Stops at the
+// first row that fails; pushes everything out at the end, while a failure can still be
+// reported.
+template <class Fill>
+bool writeRows(TIFF* out, uint8_t* line, int32_t height, Fill fill) {
+    if (line == nullptr) return false;
     bool ok = true;
     for (int32_t r = 0; r < height; ++r) {
-        std::memcpy(line, byteBuffer + static_cast<size_t>(height - 1 - r) * static_cast<size_t>(width),
-                    static_cast<size_t>(width));
+        fill(line, r);
         if (TIFFWriteScanline(out, line, static_cast<uint32_t>(r), 0) < 0) {
             ok = false;
             break;
         }
     }
-    // Push everything out now, while a failure can still be reported.
     if (ok && TIFFFlush(out) == 0) ok = false;
     _TIFFfree(line);
     return ok;
+}
+
+}  // namespace
+
+bool writeMirrored(TIFF* out, const uint8_t* byteBuffer, int32_t width, int32_t height) {
+    uint8_t* line = startOutput(out, width, height);
+    return writeRows(out, line, height, [&](uint8_t* l, int32_t r) {
+        std::memcpy(l, byteBuffer + static_cast<size_t>(height - 1 - r) * static_cast<size_t>(width),
+                    static_cast<size_t>(width));
+    });
+}
+
+bool writeContour(TIFF* out, const std::vector<contourPixel>& contour, int32_t width, int32_t height) {
+    // Output row r shows input row height - 1 - r: the pixels by row, bottom row first.
+    std::vector<contourPixel> byRow(contour);
+    std::sort(byRow.begin(), byRow.end(), [](const contourPixel& a, const contourPixel& b) { return a.y > b.y; });
+    const uint8_t background = static_cast<uint8_t>(static_cast<int>(std::ceil(BACKGROUND_MARK)) & 0xff);
+    const uint8_t mark = static_cast<uint8_t>(static_cast<int>(std::ceil(CONTOUR_MARK)) & 0xff);
+    size_t next = 0;
+    uint8_t* line = startOutput(out, width, height);
+    return writeRows(out, line, height, [&](uint8_t* l, int32_t r) {
+        std::memset(l, background, static_cast<size_t>(width));
+        const int32_t y = height - 1 - r;
+        for (; next < byRow.size() && byRow[next].y >= y; ++next) {
+            if (byRow[next].y == y) l[byRow[next].x] = mark;
+        }
+    });
 }
 
 }  // namespace ringtrace

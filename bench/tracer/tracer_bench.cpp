@@ -14,7 +14,11 @@
 //     completion, and calls whose visitor stops them once the sink is settled.
 //
 //   tracer_bench [--sizes WxH,...] [--kinds one,multi] [--repeat N]
-//                [--plain-up-to PIXELS] [--boost-up-to PIXELS]
+//                [--plain-up-to PIXELS] [--boost-up-to PIXELS] [--against PROGRAM]
+//
+// --against runs another build of the program (an earlier version, say) on every ring too,
+// alternating with this build run by run so that both see the same machine, and reports its
+// figures beside ours, the ratios and whether its "new.tif" is byte-identical.
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -288,6 +292,7 @@ int main(int argc, char** argv) {
     std::string kinds = "one,multi";
     long long plainUpTo = 2048LL * 2048, boostUpTo = 2048LL * 2048;
     int repeat = 5;
+    std::string against;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string a = argv[i];
         if (a == "--sizes") sizesText = argv[i + 1];
@@ -295,6 +300,7 @@ int main(int argc, char** argv) {
         if (a == "--plain-up-to") plainUpTo = std::atoll(argv[i + 1]);
         if (a == "--boost-up-to") boostUpTo = std::atoll(argv[i + 1]);
         if (a == "--repeat") repeat = std::max(1, std::atoi(argv[i + 1]));
+        if (a == "--against") against = argv[i + 1];
     }
     std::printf("processor: %s, %u hardware threads\n", bench::processorModel().c_str(), std::thread::hardware_concurrency());
     std::printf("ringtrace: median wall of %d runs and its CPU time; peak is the largest of them\n", repeat);
@@ -320,22 +326,32 @@ int main(int argc, char** argv) {
             });
             if (made.status != 0) return 1;
 
-            std::vector<measured> runs;
+            std::vector<measured> runs, otherRuns;
+            std::string otherImage, lastImage;
             for (int k = 0; k < repeat; ++k) {
-                const measured m = inChild(dir.path(), [] {
-                    execl(RINGTRACE_BIN, "ringtrace", static_cast<char*>(nullptr));
-                    return 127;
-                });
-                if (m.status != 0) {
-                    std::fprintf(stderr, "ringtrace failed on %dx%d (status %d)\n", W, H, m.status);
-                    return 1;
+                for (const bool other : {false, true}) {
+                    if (other && against.empty()) continue;
+                    const char* program = other ? against.c_str() : RINGTRACE_BIN;
+                    const measured m = inChild(dir.path(), [program] {
+                        execl(program, "ringtrace", static_cast<char*>(nullptr));
+                        return 127;
+                    });
+                    if (m.status != 0) {
+                        std::fprintf(stderr, "%s failed on %dx%d (status %d)\n", program, W, H, m.status);
+                        return 1;
+                    }
+                    (other ? otherRuns : runs).push_back(m);
+                    (other ? otherImage : lastImage) = bytesOf(dir.file("new.tif"));
                 }
-                runs.push_back(m);
             }
-            long peak = 0;
-            for (const measured& m : runs) peak = std::max(peak, m.peakKb);
-            std::sort(runs.begin(), runs.end(), [](const measured& a, const measured& b) { return a.seconds < b.seconds; });
-            const measured ours = runs[runs.size() / 2];
+            auto median = [](std::vector<measured>& v, long& peak) {
+                peak = 0;
+                for (const measured& m : v) peak = std::max(peak, m.peakKb);
+                std::sort(v.begin(), v.end(), [](const measured& a, const measured& b) { return a.seconds < b.seconds; });
+                return v[v.size() / 2];
+            };
+            long peak = 0, otherPeak = 0;
+            const measured ours = median(runs, peak);
 
             inChild(dir.path(), countedTrace);
             long long iterations = 0, spRuns = 0, settled = 0, reused = 0, later = 0;
@@ -344,7 +360,17 @@ int main(int argc, char** argv) {
                 std::ifstream counts(dir.file("counts.txt"));
                 counts >> iterations >> spRuns >> settled >> reused >> later >> outcome;
             }
-            const std::string ourImage = bytesOf(dir.file("new.tif"));
+            const std::string ourImage = lastImage;
+            if (!against.empty()) {
+                const measured theirs = median(otherRuns, otherPeak);
+                const long long px = static_cast<long long>(W) * H;
+                std::printf("%-5s %-11s against: %8s %8s %8.1f %6.1f | ours/theirs wall %.2f cpu %.2f peak %.2f | same image: %s\n",
+                            kind.c_str(), (std::to_string(W) + "x" + std::to_string(H)).c_str(), ms(theirs.seconds).c_str(),
+                            ms(theirs.cpuSeconds).c_str(), otherPeak / 1024.0, otherPeak * 1024.0 / static_cast<double>(px),
+                            ours.seconds / theirs.seconds, ours.cpuSeconds / theirs.cpuSeconds,
+                            static_cast<double>(peak) / static_cast<double>(otherPeak), otherImage == ourImage ? "yes" : "NO");
+                allSame = allSame && otherImage == ourImage;
+            }
 
             const long long pixels = static_cast<long long>(W) * H;
             std::string plainMs = "-", plainSame = "-";

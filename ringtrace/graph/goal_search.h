@@ -70,6 +70,13 @@ public:
     // the cap: distance() is then a lower bound on the sink's distance, above `cap`. The
     // sink must be reachable (source_distance() != kUnreachable).
     bool run(const lattice& L, const lattice_costs& cost, node_array<edge>& pred, int64_t cap);
+    // The same run without a predecessor array: when the sink is settled, `path` receives
+    // the edges of the sink's path from the sink back to the source, exactly the ones `pred`
+    // would hold along it. They are worked out from the settled keys alone (of a settled
+    // node's in-edges from nodes settled in this run, the tight ones are exactly those its
+    // relaxations kept, and the earliest-created of them is the one `pred` keeps), so the
+    // run writes nothing per node beyond its own state.
+    bool run_path(const lattice& L, const lattice_costs& cost, std::vector<edge>& path, int64_t cap);
     int64_t distance() const { return distance_; }
 
     // h(v) for the prepared costs.
@@ -82,6 +89,13 @@ private:
     void newRun(size_t n);
     void columnBounds(const lattice& L, const lattice_costs& cost);
     void backward(const lattice& L, const lattice_costs& cost);
+    template <bool WritePred>
+    bool forward(const lattice& L, const lattice_costs& cost, edge* pred, int64_t cap);
+    void tracePath(const lattice& L, const lattice_costs& cost, std::vector<edge>& path) const;
+    uint64_t potentialAt(int32_t v, int32_t column) const {
+        const uint32_t in = state_[static_cast<size_t>(v)].inside;
+        return in != 0 ? uint64_t{in} - 1 : static_cast<uint64_t>(outside_[static_cast<size_t>(column)]);
+    }
 
     // Per node, together so that a visit touches one cache line: the work storage shared by
     // the backward and the forward runs (a generation stamp makes a new run free of any
@@ -91,8 +105,9 @@ private:
         uint32_t stamp;   // 2*gen: reached in this run, 2*gen+1: settled
         uint32_t inside;  // d(u) + 1 where the backward run settled u, 0 elsewhere
     };
-    // Fresh for every prepared potential: fresh pages read as zero, so only the pages of the
-    // nodes the runs reach are ever touched.
+    // Fresh for every prepared potential: fresh pages read as zero, so nothing is cleared by
+    // hand. Populated up front where that was measured to pay (see prepare()); elsewhere only
+    // the pages of the nodes the runs reach are ever touched.
     sparse_vector<nodeState> state_;
     uint32_t gen_ = 0;
     radix_heap heap_;

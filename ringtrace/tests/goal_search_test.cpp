@@ -101,6 +101,11 @@ std::vector<int32_t> sinkPath(const pixelGrid& g, const std::vector<int32_t>& pr
     }
     return path;
 }
+std::vector<int32_t> edgeIds(const std::vector<edge>& path) {
+    std::vector<int32_t> ids;
+    for (const edge e : path) ids.push_back(e.index);
+    return ids;
+}
 std::vector<int32_t> sinkPath(const pixelGrid& g, const ringgraph::node_array<edge>& pred) {
     std::vector<int32_t> path;
     for (node v = g.sinkTerminal; pred[v] != ringgraph::nil; v = g.G.source(pred[v])) path.push_back(pred[v].index);
@@ -164,6 +169,13 @@ TEST(GoalSearch, RunsFollowTheTieRuleAndCapsAreLowerBounds) {
             ASSERT_TRUE(engine.run(g.G, g.cost, pred, ringgraph::goal_search::kUncapped));
             ASSERT_EQ(engine.distance(), exact) << "round " << round;
             ASSERT_EQ(sinkPath(g, pred), sinkPath(g, t.pred)) << "round " << round;
+            // The run without a predecessor array works out the same path from its keys.
+            std::vector<edge> path;
+            ASSERT_TRUE(engine.run_path(g.G, g.cost, path, ringgraph::goal_search::kUncapped));
+            ASSERT_EQ(engine.distance(), exact) << "round " << round;
+            ASSERT_EQ(edgeIds(path), sinkPath(g, t.pred)) << "round " << round;
+            ASSERT_TRUE(engine.run_path(g.G, g.cost, path, exact));
+            ASSERT_EQ(edgeIds(path), sinkPath(g, t.pred)) << "round " << round;
 
             // A cap at the exact cost still finds the path (the run stops only past the cap).
             ASSERT_TRUE(engine.run(g.G, g.cost, pred, exact));
@@ -174,6 +186,8 @@ TEST(GoalSearch, RunsFollowTheTieRuleAndCapsAreLowerBounds) {
                 ASSERT_FALSE(engine.run(g.G, g.cost, pred, cap));
                 EXPECT_GT(engine.distance(), cap);
                 EXPECT_LE(engine.distance(), exact);
+                ASSERT_FALSE(engine.run_path(g.G, g.cost, path, cap));
+                EXPECT_TRUE(path.empty());
                 ++capped;
             }
         }

@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -23,7 +25,20 @@ std::vector<float> traceMarks(imagePair& img, int lo, int hi, int* marked) {
     branchNode r(lo, hi, 0, false);
     ev.evaluateInterval(lo, hi, r);
     std::vector<float> m(static_cast<size_t>(img.W * img.H), BACKGROUND_MARK);
-    *marked = markContour(pg.grid, pred, m.data());
+    std::vector<contourPixel> walked;
+    *marked = markContour(pg.grid, pred, m.data(), &walked);
+
+    // The program marks from the record's path, evaluated without a predecessor array: the
+    // same pixels in the same order.
+    pathEvaluator alone(pg.grid, img.primary.data(), img.secondary.data());
+    branchNode own(lo, hi, 0, false);
+    alone.evaluateInterval(lo, hi, own);
+    EXPECT_EQ(*own.predecessors, *r.predecessors);
+    std::vector<float> fromPath(m.size(), BACKGROUND_MARK);
+    std::vector<contourPixel> walkedPath;
+    EXPECT_EQ(markPath(pg.grid, *own.predecessors, fromPath.data(), &walkedPath), *marked);
+    EXPECT_EQ(walkedPath, walked);
+    EXPECT_EQ(fromPath, m);
     return m;
 }
 
@@ -46,6 +61,11 @@ toff_t sinkSeek(thandle_t h, toff_t off, int whence) {
     return whence == SEEK_SET ? off : s->bytes.size();
 }
 int sinkClose(thandle_t) { return 0; }
+
+std::string fileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
 toff_t sinkSize(thandle_t h) { return static_cast<failingSink*>(h)->bytes.size(); }
 
 }  // namespace
@@ -131,4 +151,45 @@ TEST(RenderOutput, AFailedRowStopsTheWritingAndIsReported) {
     EXPECT_GE(sink.bytes.size(), static_cast<size_t>(8 + 10 * W));
     EXPECT_EQ(std::vector<uint8_t>(sink.bytes.begin() + 8, sink.bytes.begin() + 8 + 10 * W),
               std::vector<uint8_t>(static_cast<size_t>(10 * W), 120));
+}
+
+// The program writes "new.tif" straight from the contour's pixels; the file must be the one
+// the mark buffer, converted and mirrored, gives: same bytes, whatever the order of the
+// pixels, with rows holding several pixels or none, and the image's edges included.
+TEST(RenderOutput, ContourWriterMatchesTheMarkBufferPathByteForByte) {
+    fixtures::ScratchDir dir;
+    const int W = 37, H = 23;
+    const std::vector<std::vector<contourPixel>> contours = {
+        {},
+        {{3, 5}},
+        {{0, 0}, {W - 1, H - 1}, {W - 1, 0}, {0, H - 1}},
+        {{5, 9}, {6, 9}, {7, 10}, {5, 9}, {30, 2}, {1, 22}, {12, 11}, {11, 11}, {36, 11}},
+    };
+    for (const std::vector<contourPixel>& contour : contours) {
+        std::vector<float> marks(static_cast<size_t>(W * H), BACKGROUND_MARK);
+        for (const contourPixel& p : contour) marks[static_cast<size_t>(p.y * W + p.x)] = CONTOUR_MARK;
+        std::vector<uint8_t> bytes(marks.size());
+        convertMarks(marks.data(), bytes.data(), bytes.size());
+        TIFF* a = TIFFOpen(dir.file("buffer.tif").c_str(), "w");
+        TIFF* b = TIFFOpen(dir.file("contour.tif").c_str(), "w");
+        ASSERT_NE(a, nullptr);
+        ASSERT_NE(b, nullptr);
+        EXPECT_TRUE(writeMirrored(a, bytes.data(), W, H));
+        EXPECT_TRUE(writeContour(b, contour, W, H));
+        TIFFClose(a);
+        TIFFClose(b);
+        EXPECT_EQ(fileBytes(dir.file("buffer.tif")), fileBytes(dir.file("contour.tif")))
+            << contour.size() << " pixels";
+    }
+}
+
+TEST(RenderOutput, ContourWriterStopsAtAFailedRow) {
+    const int W = 64, H = 32;
+    failingSink sink{{}, 8 + 10 * W};
+    TIFF* out = TIFFClientOpen("sink", "w", &sink, sinkRead, sinkWrite, sinkSeek, sinkClose, sinkSize, nullptr, nullptr);
+    ASSERT_NE(out, nullptr);
+    EXPECT_FALSE(writeContour(out, {{2, H - 1}}, W, H));
+    TIFFClose(out);
+    ASSERT_GE(sink.bytes.size(), static_cast<size_t>(8 + 10 * W));
+    EXPECT_EQ(sink.bytes[8 + 2], 160);  // output row 0 is input row H - 1
 }
