@@ -17,9 +17,15 @@ foreach(target IN LISTS RT_INSTALL_PROGRAMS RT_INSTALL_LIBRARIES)
     target_link_options(${target} PRIVATE -Wl,-z,relro,-z,now)
   endif()
 endforeach()
+# What is installed carries the same run path in the build tree, so that installing never
+# rewrites it: CMake pads a path it will rewrite with empty entries, and the loader reads an
+# empty entry as the current directory (a program run in a data folder would load a
+# libtiff.so.6 lying there). Programs look in lib/ringtrace beside them once installed and in
+# the build tree's lib; both are relative to the program, never to the working directory.
 foreach(target IN LISTS RT_INSTALL_PROGRAMS)
   if(TARGET ${target})
-    set_property(TARGET ${target} PROPERTY INSTALL_RPATH "$ORIGIN/../${RT_INSTALL_LIBDIR}")
+    set_property(TARGET ${target} PROPERTY INSTALL_RPATH "$ORIGIN/../${RT_INSTALL_LIBDIR};$ORIGIN/../lib")
+    set_property(TARGET ${target} PROPERTY BUILD_WITH_INSTALL_RPATH ON)
     install(TARGETS ${target} RUNTIME DESTINATION bin COMPONENT runtime)
   endif()
 endforeach()
@@ -27,6 +33,7 @@ foreach(target IN LISTS RT_INSTALL_LIBRARIES)
   if(TARGET ${target})
     # Libraries look beside themselves.
     set_property(TARGET ${target} PROPERTY INSTALL_RPATH "$ORIGIN")
+    set_property(TARGET ${target} PROPERTY BUILD_WITH_INSTALL_RPATH ON)
     install(TARGETS ${target} LIBRARY DESTINATION ${RT_INSTALL_LIBDIR} COMPONENT runtime)
   endif()
 endforeach()

@@ -35,7 +35,7 @@ check_run_paths() {
     # shellcheck disable=SC2016 # '$ORIGIN' below is the literal run path
     case "$f:$runpath" in
       *"$build"*) fail "$f has a run path into the build tree: $runpath" ;;
-      "$root/bin/"*:'$ORIGIN/../lib/ringtrace' | "$root/lib/ringtrace/"*:'$ORIGIN') ;;
+      "$root/bin/"*:'$ORIGIN/../lib/ringtrace:$ORIGIN/../lib' | "$root/lib/ringtrace/"*:'$ORIGIN') ;;
       *) fail "$f has run path '$runpath'" ;;
     esac
   done
@@ -61,7 +61,7 @@ check_python_rankwin() {
   module=$(ls "$site"/rankwin/_rankwin*.so 2>/dev/null) || fail "the rankwin module was not installed"
   runpath=$(readelf -d "$module" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p')
   # shellcheck disable=SC2016 # '$ORIGIN' below is the literal run path
-  [ "$runpath" = '$ORIGIN/../../../ringtrace' ] || fail "$module has run path '$runpath'"
+  [ "$runpath" = '$ORIGIN/../../../ringtrace:$ORIGIN/../../lib' ] || fail "$module has run path '$runpath'"
   got=$(cd "$scratch" && PYTHONPATH="$site" LD_DEBUG=files /usr/bin/python3 -c \
     'import rankwin, numpy as np; print(rankwin.median_filter(np.arange(25, dtype=np.uint8).reshape(5, 5), 3).tolist())' \
     2>"$scratch/python-loader.log") || { cat "$scratch/python-loader.log" >&2; fail "import rankwin failed"; }
@@ -148,7 +148,7 @@ check_python_package() {
   ext=$(ls "$root"/lib/python3/dist-packages/ringtrace/_tracer*.so) || fail "no ringtrace extension installed"
   runpath=$(readelf -d "$ext" | sed -n 's/.*(RUNPATH).*\[\(.*\)\]/\1/p; s/.*(RPATH).*\[\(.*\)\]/\1/p')
   # shellcheck disable=SC2016 # the literal run path
-  [ "$runpath" = '$ORIGIN/../../../ringtrace' ] || fail "$ext has run path '$runpath'"
+  [ "$runpath" = '$ORIGIN/../../../ringtrace:$ORIGIN/../../lib' ] || fail "$ext has run path '$runpath'"
   mkdir -p py && cp outx.tif outx1.tif py/
   PYTHONPATH="$root/lib/python3/dist-packages" /usr/bin/python3 -c '
 import ringtrace

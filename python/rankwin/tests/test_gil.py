@@ -31,12 +31,12 @@ def progress_during(work):
 
 def big_call(function):
     rng = np.random.default_rng(2)
-    a = rng.standard_normal((1500, 1500)).astype(np.float32)
+    a = rng.standard_normal((2500, 2500)).astype(np.float32)
     return lambda: function(a)
 
 
 def test_median_filter_releases_the_gil():
-    # A 31 x 31 float window over 2.25 million elements: a few hundred milliseconds.
+    # A 31 x 31 float window over 6.25 million elements: a few hundred milliseconds.
     loops, elapsed = progress_during(big_call(
         lambda a: rankwin.median_filter(a, 31, mode="wrap", threads=1)))
     assert elapsed > 0.05
