@@ -4,6 +4,7 @@
 
 #include "compiled_networks.h"
 #include "isa_kernels.h"
+#include "median3x3.h"
 #include "network_median.h"
 #include "sorted_column_median.h"
 
@@ -220,9 +221,12 @@ struct SortedColumns {
 template <typename T, std::size_t... I>
 void dispatch(const MedianJob& job, unsigned char* scratch, std::index_sequence<I...>) {
     const auto one = [&](auto shape) {
-        using Kernel = SortedColumns<T, kSortedColumnShapes[shape].width,
-                                     kSortedColumnShapes[shape].height>;
-        if constexpr (std::is_same_v<T, OrderedFloat>) {
+        constexpr int kWidth = kSortedColumnShapes[shape].width;
+        constexpr int kHeight = kSortedColumnShapes[shape].height;
+        using Kernel = SortedColumns<T, kWidth, kHeight>;
+        if constexpr (MK_VECTOR_BYTES > 0 && kWidth == 3 && kHeight == 3) {
+            median3x3<T>(job);
+        } else if constexpr (std::is_same_v<T, OrderedFloat>) {
             Kernel::runFloats(job, scratch);
         } else {
             Kernel::run(job, scratch);
