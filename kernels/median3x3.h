@@ -95,10 +95,14 @@ struct Median3x3 {
     }
 
     // Rows (1 or 2) output lines at `dst` from the Rows + 2 source lines at
-    // `src`; `width` is at least one vector.
+    // `src`; `width` is at least one vector. `ahead`: the next pass's first
+    // new source line, or null.
     template <int Rows>
     static void lines(const unsigned char* src, std::ptrdiff_t srcStep, unsigned char* dst,
-                      std::ptrdiff_t dstStep, int width, U& most) {
+                      std::ptrdiff_t dstStep, int width, const unsigned char* ahead,
+                      U& largest) {
+        // In a register, not behind a reference that the stores may alias.
+        U most = largest;
         const auto columns = [&](int x, Columns* out) {
             const unsigned char* at = src + x * kSize;
             const V a = load(at, most), b = load(at + srcStep, most),
@@ -113,6 +117,11 @@ struct Median3x3 {
             Columns current[Rows], next[Rows];
             columns(0, current);
             for (; x + 2 * kLanes <= width + 2; x += kLanes) {
+                // The source lines of the next pass, into the cache meanwhile.
+                if (ahead != nullptr) {
+                    __builtin_prefetch(ahead + x * kSize);
+                    if constexpr (Rows == 2) __builtin_prefetch(ahead + srcStep + x * kSize);
+                }
                 columns(x + kLanes, next);
                 for (int r = 0; r < Rows; ++r) {
                     store(dst + r * dstStep + x * kSize, median(current[r], next[r]));
@@ -133,6 +142,7 @@ struct Median3x3 {
             }
             x += kLanes;
         }
+        largest = most;
     }
 };
 
@@ -145,11 +155,12 @@ void median3x3(const MedianJob& job) {
         const unsigned char* src = job.origin + y * job.srcStep;
         unsigned char* dst = job.dst + y * job.dstStep;
         const bool pair = y + 1 < job.height;
+        const unsigned char* ahead = y + 2 < job.height ? src + 4 * job.srcStep : nullptr;
         U most{};
         if (pair) {
-            Fast::template lines<2>(src, job.srcStep, dst, job.dstStep, job.width, most);
+            Fast::template lines<2>(src, job.srcStep, dst, job.dstStep, job.width, ahead, most);
         } else {
-            Fast::template lines<1>(src, job.srcStep, dst, job.dstStep, job.width, most);
+            Fast::template lines<1>(src, job.srcStep, dst, job.dstStep, job.width, ahead, most);
         }
         if constexpr (Fast::kTracked) {
             uint32_t largest = 0;
@@ -158,9 +169,9 @@ void median3x3(const MedianJob& job) {
             // Negative floats or NaNs met: this pass again on ordered keys.
             using Keyed = Median3x3<T, true>;
             if (pair) {
-                Keyed::template lines<2>(src, job.srcStep, dst, job.dstStep, job.width, most);
+                Keyed::template lines<2>(src, job.srcStep, dst, job.dstStep, job.width, ahead, most);
             } else {
-                Keyed::template lines<1>(src, job.srcStep, dst, job.dstStep, job.width, most);
+                Keyed::template lines<1>(src, job.srcStep, dst, job.dstStep, job.width, ahead, most);
             }
         }
     }
