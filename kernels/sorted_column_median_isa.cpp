@@ -220,6 +220,16 @@ struct SortedColumns {
     }
 };
 
+// Whether lane-wise min / max of T's keys take several instructions each
+// (16-bit unsigned and 32-bit lanes on x86-64 before SSE4.1).
+template <typename T>
+inline constexpr bool kEmulatedMinMax =
+#if defined(__x86_64__) && !defined(__SSE4_1__)
+    MK_VECTOR_BYTES > 0 && (std::is_same_v<T, uint16_t> || std::is_same_v<T, OrderedFloat>);
+#else
+    false;
+#endif
+
 template <typename T, std::size_t... I>
 void dispatch(const MedianJob& job, unsigned char* scratch, std::index_sequence<I...>) {
     const auto one = [&](auto shape) {
@@ -228,6 +238,9 @@ void dispatch(const MedianJob& job, unsigned char* scratch, std::index_sequence<
         using Kernel = SortedColumns<T, kWidth, kHeight>;
         if constexpr (MK_VECTOR_BYTES > 0 && kWidth == 3 && kHeight == 3) {
             median3x3<T>(job);
+        } else if constexpr (kEmulatedMinMax<T> && kWidth * kHeight > 81) {
+            // Chosen only on request: fastMedian takes the sorted blocks there.
+            scalar::sortedColumnMedian<T>(job, scratch);
         } else if constexpr (std::is_same_v<T, OrderedFloat>) {
             Kernel::runFloats(job, scratch);
         } else {
