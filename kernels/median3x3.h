@@ -177,6 +177,13 @@ void median3x3(const MedianJob& job) {
     }
 }
 
+#else
+
+// One-lane builds keep the sorted-column kernel; declared for the
+// dispatch's branch that they discard.
+template <typename T>
+void median3x3(const MedianJob& job);
+
 #endif
 
 }  // namespace mediankernels::MK_ISA_NS

@@ -14,6 +14,8 @@ namespace mediankernels::MK_ISA_NS {
 
 namespace {
 
+#if !MK_SCALAR_FALLBACK
+
 template <const SortedColumnTable& Net, typename V, std::size_t... I>
 inline void sortColumn([[maybe_unused]] V* v, std::index_sequence<I...>) {
     (compareExchange<Net.columnSort[I].kind>(v[Net.columnSort[I].low], v[Net.columnSort[I].high]),
@@ -254,7 +256,7 @@ void dispatch(const MedianJob& job, unsigned char* scratch, std::index_sequence<
      ...);
 }
 
-#if MK_SCALAR_FALLBACK
+#else
 
 template <std::size_t... I>
 const SortedColumnTable& sortedColumnTable(int maskWidth, int maskHeight,
