@@ -95,11 +95,11 @@ struct Median3x3 {
     }
 
     // Rows (1 or 2) output lines at `dst` from the Rows + 2 source lines at
-    // `src`; `width` is at least one vector. `ahead`: the next pass's first
-    // new source line, or null.
+    // `src`; `width` is at least one vector. `ahead`: the next pass's new
+    // source lines (`aheadLines` of them, none if 0).
     template <int Rows>
     static void lines(const unsigned char* src, std::ptrdiff_t srcStep, unsigned char* dst,
-                      std::ptrdiff_t dstStep, int width, const unsigned char* ahead,
+                      std::ptrdiff_t dstStep, int width, const unsigned char* ahead, int aheadLines,
                       U& largest) {
         // In a register, not behind a reference that the stores may alias.
         U most = largest;
@@ -118,10 +118,8 @@ struct Median3x3 {
             columns(0, current);
             for (; x + 2 * kLanes <= width + 2; x += kLanes) {
                 // The source lines of the next pass, into the cache meanwhile.
-                if (ahead != nullptr) {
-                    __builtin_prefetch(ahead + x * kSize);
-                    if constexpr (Rows == 2) __builtin_prefetch(ahead + srcStep + x * kSize);
-                }
+                if (aheadLines > 0) __builtin_prefetch(ahead + x * kSize);
+                if (aheadLines > 1) __builtin_prefetch(ahead + srcStep + x * kSize);
                 columns(x + kLanes, next);
                 for (int r = 0; r < Rows; ++r) {
                     store(dst + r * dstStep + x * kSize, median(current[r], next[r]));
@@ -155,12 +153,16 @@ void median3x3(const MedianJob& job) {
         const unsigned char* src = job.origin + y * job.srcStep;
         unsigned char* dst = job.dst + y * job.dstStep;
         const bool pair = y + 1 < job.height;
-        const unsigned char* ahead = y + 2 < job.height ? src + 4 * job.srcStep : nullptr;
+        // The next pass reads its source lines y + 4 and (for a pair) y + 5.
+        const int aheadLines = y + 3 < job.height ? 2 : y + 2 < job.height ? 1 : 0;
+        const unsigned char* ahead = aheadLines > 0 ? src + 4 * job.srcStep : src;
         U most{};
         if (pair) {
-            Fast::template lines<2>(src, job.srcStep, dst, job.dstStep, job.width, ahead, most);
+            Fast::template lines<2>(src, job.srcStep, dst, job.dstStep, job.width, ahead,
+                                    aheadLines, most);
         } else {
-            Fast::template lines<1>(src, job.srcStep, dst, job.dstStep, job.width, ahead, most);
+            Fast::template lines<1>(src, job.srcStep, dst, job.dstStep, job.width, ahead,
+                                    aheadLines, most);
         }
         if constexpr (Fast::kTracked) {
             uint32_t largest = 0;
@@ -169,9 +171,11 @@ void median3x3(const MedianJob& job) {
             // Negative floats or NaNs met: this pass again on ordered keys.
             using Keyed = Median3x3<T, true>;
             if (pair) {
-                Keyed::template lines<2>(src, job.srcStep, dst, job.dstStep, job.width, ahead, most);
+                Keyed::template lines<2>(src, job.srcStep, dst, job.dstStep, job.width, ahead,
+                                         aheadLines, most);
             } else {
-                Keyed::template lines<1>(src, job.srcStep, dst, job.dstStep, job.width, ahead, most);
+                Keyed::template lines<1>(src, job.srcStep, dst, job.dstStep, job.width, ahead,
+                                         aheadLines, most);
             }
         }
     }
