@@ -1,6 +1,7 @@
 #include "fast_median.h"
 
 #include <algorithm>
+#include <cstring>
 #include <type_traits>
 #include <vector>
 
@@ -82,7 +83,41 @@ void floatNetworkMedian(const MedianJob& job, Isa isa) {
 }
 
 template <typename T>
+void networkMedian(const MedianJob& job, Isa isa, Method method);
+
+// A region narrower than the widest vector, on a vector set: filtered on a
+// copy whose lines are that wide (zeros past the source), so that the vector
+// kernels serve it too; the one-lane build only runs its networks from tables.
+template <typename T>
+void narrowNetworkMedian(const MedianJob& job, Isa isa, Method method) {
+    constexpr int kWide = static_cast<int>(kMaxVectorBytes / sizeof(T));
+    const auto e = static_cast<std::ptrdiff_t>(sizeof(T));
+    const int columns = job.width + job.maskWidth - 1, lines = job.height + job.maskHeight - 1;
+    const int paddedColumns = kWide + job.maskWidth - 1;
+    std::vector<T> src(static_cast<std::size_t>(paddedColumns) * lines);
+    std::vector<T> dst(static_cast<std::size_t>(kWide) * job.height);
+    for (int r = 0; r < lines; ++r) {
+        std::memcpy(src.data() + static_cast<std::size_t>(r) * paddedColumns,
+                    job.origin + r * job.srcStep, columns * e);
+    }
+    MedianJob padded = job;
+    padded.origin = reinterpret_cast<const unsigned char*>(src.data());
+    padded.srcStep = paddedColumns * e;
+    padded.dst = reinterpret_cast<unsigned char*>(dst.data());
+    padded.dstStep = kWide * e;
+    padded.width = kWide;
+    networkMedian<T>(padded, isa, method);
+    for (int r = 0; r < job.height; ++r) {
+        std::memcpy(job.dst + r * job.dstStep, dst.data() + static_cast<std::size_t>(r) * kWide,
+                    job.width * e);
+    }
+}
+
+template <typename T>
 void networkMedian(const MedianJob& job, Isa isa, Method method) {
+    if (isa != Isa::kScalar && job.width < static_cast<int>(kMaxVectorBytes / sizeof(T))) {
+        return narrowNetworkMedian<T>(job, isa, method);
+    }
     if (method == Method::kSortedColumns && hasSortedColumnNetwork(job.maskWidth, job.maskHeight)) {
         using Element = std::conditional_t<std::is_same_v<T, float>, OrderedFloat, T>;
         std::vector<VectorSlot> scratch(sortedColumnScratchBytes(job.width, job.maskWidth, job.maskHeight,

@@ -132,13 +132,12 @@ void forEachFullVector(const MedianJob& job, Wide wide) {
     for (int y = 0; y < job.height; ++y) {
         const unsigned char* line = job.origin + y * job.srcStep;
         unsigned char* out = job.dst + y * job.dstStep;
-        int x = 0;
-        for (; x + W::kCount <= job.width; x += W::kCount) {
+        // One call site, so that `wide`'s network is compiled in once.
+        for (int x = 0;; x += W::kCount) {
+            const bool last = x + W::kCount >= job.width;
+            if (last) x = job.width - W::kCount;
             W::store(out + x * kSize, wide(line + x * kSize));
-        }
-        if (x < job.width) {
-            x = job.width - W::kCount;
-            W::store(out + x * kSize, wide(line + x * kSize));
+            if (last) break;
         }
     }
 }

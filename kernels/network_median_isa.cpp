@@ -1,6 +1,9 @@
 // The selection-network kernels for one instruction set; the build compiles
 // this file once per set, with MK_ISA_NS and MK_VECTOR_BYTES defined.
 
+#include <array>
+#include <iterator>
+
 #include "isa_kernels.h"
 #include "network_median.h"
 
@@ -33,6 +36,39 @@ void fixedDispatch(const MedianJob& job, const std::ptrdiff_t* offsets, std::ind
 
 }  // namespace
 
+#if MK_SCALAR_FALLBACK
+
+namespace {
+
+template <std::size_t... I>
+constexpr std::array<NetworkTable, sizeof...(I)> smallNetworks(std::index_sequence<I...>) {
+    return {kSelectionNetwork<static_cast<int>(I)>...};
+}
+inline constexpr auto kSmallNetworks = smallNetworks(std::make_index_sequence<kMaxFixedNetwork + 1>());
+
+}  // namespace
+
+// This build serves only regions narrower than a vector (and the scalar
+// cap): the compiled-in networks run from their tables in a loop, each
+// comparator exchanging both ways as in runtimeNetworkMedian.
+template <typename T>
+void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
+    using S = Lanes<T, 0>;
+    constexpr int kLargest = kLargerFixedNetworks[std::size(kLargerFixedNetworks) - 1];
+    const int count = job.maskWidth * job.maskHeight;
+    const NetworkTable table = count <= kMaxFixedNetwork ? kSmallNetworks[count]
+                               : count == kLargerFixedNetworks[0] ? kSelectionNetwork<kLargerFixedNetworks[0]>
+                                                                  : kSelectionNetwork<kLargest>;
+    static_assert(std::size(kLargerFixedNetworks) == 2);
+    typename S::V v[kLargest];
+    const RuntimeNetwork network{table.comparators, table.size};
+    forEachFullVector<T>(job, [&](const unsigned char* base) {
+        return RuntimeWindow<S>::median(base, offsets, network, v, count);
+    });
+}
+
+#else
+
 template <typename T>
 void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
     static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
@@ -45,6 +81,8 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
             return fixedDispatch<T>(job, offsets, std::make_index_sequence<kMaxFixedNetwork>());
     }
 }
+
+#endif
 
 template <typename T>
 void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,

@@ -7,6 +7,9 @@
 // sorted_column_network.h, a vector of neighbouring outputs at a time. The
 // lines are done in chunks so that the buffer stays in the first-level
 // cache. Floats are turned into ordered keys on the way in, once per element.
+// Vector builds take the 3 x 3 window to median3x3.h, which keeps its sorted
+// columns in registers; the one-lane build beside vector builds serves only
+// regions narrower than a vector and runs the network tables in loops.
 //
 // sorted_column_median_isa.cpp is compiled once per instruction set, like the
 // network kernels; isa_kernels.h declares its builds.

@@ -4,12 +4,17 @@
 
 #include "compiled_networks.h"
 #include "isa_kernels.h"
+#include "median3x3.h"
 #include "network_median.h"
 #include "sorted_column_median.h"
+
+#include <iterator>
 
 namespace mediankernels::MK_ISA_NS {
 
 namespace {
+
+#if !MK_SCALAR_FALLBACK
 
 template <const SortedColumnTable& Net, typename V, std::size_t... I>
 inline void sortColumn([[maybe_unused]] V* v, std::index_sequence<I...>) {
@@ -217,12 +222,28 @@ struct SortedColumns {
     }
 };
 
+// Whether lane-wise min / max of T's keys take several instructions each
+// (16-bit unsigned and 32-bit lanes on x86-64 before SSE4.1).
+template <typename T>
+inline constexpr bool kEmulatedMinMax =
+#if defined(__x86_64__) && !defined(__SSE4_1__)
+    MK_VECTOR_BYTES > 0 && (std::is_same_v<T, uint16_t> || std::is_same_v<T, OrderedFloat>);
+#else
+    false;
+#endif
+
 template <typename T, std::size_t... I>
 void dispatch(const MedianJob& job, unsigned char* scratch, std::index_sequence<I...>) {
     const auto one = [&](auto shape) {
-        using Kernel = SortedColumns<T, kSortedColumnShapes[shape].width,
-                                     kSortedColumnShapes[shape].height>;
-        if constexpr (std::is_same_v<T, OrderedFloat>) {
+        constexpr int kWidth = kSortedColumnShapes[shape].width;
+        constexpr int kHeight = kSortedColumnShapes[shape].height;
+        using Kernel = SortedColumns<T, kWidth, kHeight>;
+        if constexpr (MK_VECTOR_BYTES > 0 && kWidth == 3 && kHeight == 3) {
+            median3x3<T>(job);
+        } else if constexpr (kEmulatedMinMax<T> && kWidth * kHeight > 81) {
+            // Chosen only on request: fastMedian takes the sorted blocks there.
+            scalar::sortedColumnMedian<T>(job, scratch);
+        } else if constexpr (std::is_same_v<T, OrderedFloat>) {
             Kernel::runFloats(job, scratch);
         } else {
             Kernel::run(job, scratch);
@@ -235,10 +256,75 @@ void dispatch(const MedianJob& job, unsigned char* scratch, std::index_sequence<
      ...);
 }
 
+#else
+
+template <std::size_t... I>
+const SortedColumnTable& sortedColumnTable(int maskWidth, int maskHeight,
+                                           std::index_sequence<I...>) {
+    const SortedColumnTable* found = &kSortedColumnNetwork<3, 3>;
+    ((kSortedColumnShapes[I].width == maskWidth && kSortedColumnShapes[I].height == maskHeight
+          ? void(found = &kSortedColumnNetwork<kSortedColumnShapes[I].width,
+                                               kSortedColumnShapes[I].height>)
+          : void()),
+     ...);
+    return *found;
+}
+
+// This build serves only regions narrower than a vector (and the scalar
+// cap): each output sorts its window's columns and selects from them with
+// the tables in loops, every comparator exchanging both ways (a half that
+// pruning dropped writes a wire nothing reads again).
+template <typename T>
+void tableSortedColumns(const MedianJob& job, const SortedColumnTable& net) {
+    using S = Lanes<T, 0>;
+    using Key = typename S::Key;
+    const int mw = net.maskWidth, mh = net.maskHeight;
+    const auto keyAt = [&](const unsigned char* p) {
+        Key k;
+        std::memcpy(&k, p, sizeof k);
+        if constexpr (std::is_same_v<T, OrderedFloat>) {
+            k = (k & 0x7FFFFFFF) > 0x7F800000 ? 0x7FC00000 : k;
+            k ^= (k >> 31) & 0x7FFFFFFF;
+        }
+        return k;
+    };
+    for (int y = 0; y < job.height; ++y) {
+        for (int x = 0; x < job.width; ++x) {
+            Key window[kMaxSortedColumnWires];
+            for (int j = 0; j < mw; ++j) {
+                Key column[kMaxSortedColumnExtent];
+                for (int i = 0; i < mh; ++i) {
+                    column[i] = keyAt(job.origin + (y + i) * job.srcStep +
+                                      static_cast<std::ptrdiff_t>(x + j) * sizeof(Key));
+                }
+                for (int c = 0; c < net.columnSortSize; ++c) {
+                    compareExchange<CompareKind::kBoth>(column[net.columnSort[c].low],
+                                                        column[net.columnSort[c].high]);
+                }
+                for (int i = 0; i < mh; ++i) window[i * mw + j] = column[i];
+            }
+            for (int c = 0; c < net.size; ++c) {
+                compareExchange<CompareKind::kBoth>(window[net.comparators[c].low],
+                                                    window[net.comparators[c].high]);
+            }
+            S::store(job.dst + y * job.dstStep + static_cast<std::ptrdiff_t>(x) * sizeof(Key),
+                     window[net.output]);
+        }
+    }
+}
+
+#endif
+
 }  // namespace
 
 template <typename T>
 void sortedColumnMedian(const MedianJob& job, void* scratch) {
+#if MK_SCALAR_FALLBACK
+    (void)scratch;
+    tableSortedColumns<T>(
+        job, sortedColumnTable(job.maskWidth, job.maskHeight,
+                               std::make_index_sequence<std::size(kSortedColumnShapes)>()));
+#else
     // Regions narrower than a vector go to the scalar build: compiling every
     // network a second time on single lanes here would double this file's
     // build time for the rarest shapes.
@@ -251,6 +337,7 @@ void sortedColumnMedian(const MedianJob& job, void* scratch) {
     // For OrderedFloat the source holds the floats themselves.
     dispatch<T>(job, static_cast<unsigned char*>(scratch),
                 std::make_index_sequence<sizeof kSortedColumnShapes / sizeof kSortedColumnShapes[0]>());
+#endif
 }
 
 template void sortedColumnMedian<uint8_t>(const MedianJob&, void*);

@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <opencv2/core.hpp>
@@ -256,6 +257,10 @@ MK_BENCH_TYPE(float, "32f", false)
 
 int main(int argc, char** argv) {
     benchmark::AddCustomContext("processor", bench::processorModel());
+    // The kernels take the widest set the processor runs unless capped.
+    const char* cap = std::getenv("MEDIAN_KERNELS_ISA");
+    benchmark::AddCustomContext("instruction sets",
+                                cap != nullptr ? std::string("MEDIAN_KERNELS_ISA=") + cap : "widest");
     benchmark::Initialize(&argc, argv);
     if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();

@@ -169,6 +169,54 @@ TEST(FastMedianSortedColumns, FloatLinesSwitchBetweenBitsAndKeys) {
     }
 }
 
+TYPED_TEST(FastMedian, ThreeByThreeMatchesReferenceAtEveryWidthAndLineCount) {
+    // The 3 x 3 kernel takes lines in pairs and source columns a vector at a
+    // time while the next vector lies within the lines, the rest by shifted
+    // loads: every width up to past two of the widest vectors, odd and even
+    // line counts.
+    std::mt19937 random(31);
+    for (Isa isa : usableIsas()) {
+        for (int width = 1; width <= 140; ++width) {
+            const int height = 1 + static_cast<int>(random() % 6);
+            expectSameAsReference<TypeParam>({width, height, 3, 3}, isa, Method::kSortedColumns,
+                                             random);
+        }
+    }
+}
+
+TEST(FastMedianSortedColumns, ThreeByThreeFloatPairsRedoneOnKeysOnlyWhereNeeded) {
+    // Mostly plain floats; one value that needs keys (negative, -0, NaN) in
+    // one line at a time, so that either line of a pair, or the one line of
+    // an odd last pass, sends it back to keys, and the next pair must not.
+    const float special[] = {-0.0f, -1.0f, std::numeric_limits<float>::quiet_NaN(),
+                             -std::numeric_limits<float>::quiet_NaN(),
+                             -std::numeric_limits<float>::infinity()};
+    std::mt19937 random(32);
+    for (Isa isa : usableIsas()) {
+        for (int width : {20, 45, 100}) {
+            for (int height : {5, 6}) {
+                const int line = width + 2, lines = height + 2;
+                for (int at = 0; at < lines; ++at) {
+                    std::vector<float> src(static_cast<size_t>(line) * lines);
+                    for (float& v : src) v = static_cast<float>(random() % 50) * 0.5f;
+                    src[at * line + random() % line] = special[random() % std::size(special)];
+                    std::vector<float> expected(width * height), actual(width * height);
+                    const int e = sizeof(float);
+                    const float* origin = src.data() + 1 + line;
+                    mediankernels::referenceMedian(origin, line * e, expected.data(), width * e,
+                                                   {width, height}, {3, 3}, {1, 1});
+                    mediankernels::fastMedian(origin, line * e, actual.data(), width * e,
+                                              {width, height}, {3, 3}, {1, 1}, isa,
+                                              Method::kSortedColumns);
+                    EXPECT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0)
+                        << mediankernels::isaName(isa) << " width " << width << " height "
+                        << height << " special in line " << at;
+                }
+            }
+        }
+    }
+}
+
 TYPED_TEST(FastMedian, RuntimeNetworkMatchesReference) {
     std::mt19937 random(22);
     // The last is wide enough for several of the widest vectors, with a ragged end.
