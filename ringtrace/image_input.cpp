@@ -28,10 +28,11 @@ bool sizeOf(TIFF* tif, uint32_t& width, uint32_t& height) {
 uint32_t* newRaster(int64_t pixels) {
     const auto bytes = static_cast<tmsize_t>(pixels * 4);
     // Cleared (a failed read leaves zeros where it stopped). Its pages are mapped in one
-    // call rather than one fault at a time, in huge pages where the kernel can.
+    // call rather than one fault at a time where that pays, in huge pages where the kernel
+    // can.
     auto* raster = static_cast<uint32_t*>(_TIFFmalloc(bytes));
     if (raster == nullptr) return nullptr;
-    ringgraph::populate_pages(raster, static_cast<size_t>(bytes), true);
+    ringgraph::prepare_written_block(raster, static_cast<size_t>(bytes));
     std::memset(raster, 0, static_cast<size_t>(bytes));
     return raster;
 }

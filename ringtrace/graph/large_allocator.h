@@ -26,35 +26,46 @@
 
 namespace ringgraph {
 
-// Blocks of huge pages larger than this are left to fault in as touched (see below).
-inline constexpr std::size_t kPopulateHugeUpTo = std::size_t{64} << 20;
+// Asks for transparent huge pages over the whole 2 MiB pages inside [p, p + bytes).
+inline void advise_huge_pages(void* p, std::size_t bytes) {
+    constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
+    const auto start = reinterpret_cast<std::uintptr_t>(p);
+    const std::uintptr_t begin = (start + kHuge - 1) & ~(kHuge - 1);
+    const std::uintptr_t end = (start + bytes) & ~(kHuge - 1);
+    if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
+}
 
 // Maps the whole pages of [p, p + bytes) in one call (after asking for huge pages where
-// `huge`; huge blocks beyond kPopulateHugeUpTo are only advised); a no-op where the kernel
-// cannot. Contents are unchanged.
+// `huge`); a no-op where the kernel cannot. Contents are unchanged.
 inline void populate_pages(void* p, std::size_t bytes, bool huge) {
+    if (huge) advise_huge_pages(p, bytes);
 #ifdef MADV_POPULATE_WRITE
-    const auto start = reinterpret_cast<std::uintptr_t>(p);
-    if (huge) {
-        constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
-        const std::uintptr_t begin = (start + kHuge - 1) & ~(kHuge - 1);
-        const std::uintptr_t end = (start + bytes) & ~(kHuge - 1);
-        if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
-        // Populating a large block of huge pages at once stalls in the kernel's compaction
-        // whenever free memory is fragmented: at 4096 x 4096 and beyond, one run in two
-        // took 0.3 to 0.6 s more system time than faulting the same huge pages in as
-        // touched. Up to kPopulateHugeUpTo the populated block is as fast or faster.
-        if (bytes > kPopulateHugeUpTo) return;
-    }
     constexpr std::uintptr_t kPage = 4096;
+    const auto start = reinterpret_cast<std::uintptr_t>(p);
     const std::uintptr_t begin = (start + kPage - 1) & ~(kPage - 1);
     const std::uintptr_t end = (start + bytes) & ~(kPage - 1);
     if (end > begin) madvise(reinterpret_cast<void*>(begin), end - begin, MADV_POPULATE_WRITE);
 #else
     (void)p;
     (void)bytes;
-    (void)huge;
 #endif
+}
+
+// Populating a large block of huge pages at once stalls in the kernel's compaction whenever
+// free memory is fragmented: on 4096 x 4096 and 5792 x 5792 rings one run in two took 0.3 to
+// 0.8 s more system time than faulting the same huge pages in as touched. Blocks up to this
+// size are as fast or faster populated; larger ones are only advised.
+inline constexpr std::size_t kPopulateHugeUpTo = std::size_t{32} << 20;
+
+// Prepares a fresh block that the program will mostly write: populated, or, beyond
+// kPopulateHugeUpTo, left to fault in as touched in huge pages.
+inline void prepare_written_block(void* p, std::size_t bytes) {
+    constexpr std::size_t kHugeFrom = std::size_t{1} << 21;
+    if (bytes > kPopulateHugeUpTo) {
+        advise_huge_pages(p, bytes);
+    } else {
+        populate_pages(p, bytes, bytes >= kHugeFrom);
+    }
 }
 
 template <class T, bool Sparse = false>
@@ -66,7 +77,6 @@ public:
         using other = large_allocator<U, Sparse>;
     };
     static constexpr std::size_t kMapThreshold = std::size_t{1} << 16;
-    static constexpr std::size_t kHugeThreshold = std::size_t{1} << 21;
     static constexpr std::size_t kPopulateSparseUpTo = std::size_t{8} << 20;
 
     large_allocator() = default;
@@ -85,7 +95,7 @@ public:
         void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         if (p == MAP_FAILED) throw std::bad_alloc();
         if (dense) {
-            populate_pages(p, bytes, bytes >= kHugeThreshold);
+            prepare_written_block(p, bytes);
         } else {
             madvise(p, bytes, MADV_NOHUGEPAGE);
         }
