@@ -157,26 +157,23 @@ void median3x3(const MedianJob& job) {
         const int aheadLines = y + 3 < job.height ? 2 : y + 2 < job.height ? 1 : 0;
         const unsigned char* ahead = aheadLines > 0 ? src + 4 * job.srcStep : src;
         U most{};
-        if (pair) {
-            Fast::template lines<2>(src, job.srcStep, dst, job.dstStep, job.width, ahead,
-                                    aheadLines, most);
-        } else {
-            Fast::template lines<1>(src, job.srcStep, dst, job.dstStep, job.width, ahead,
-                                    aheadLines, most);
-        }
+        // One pass of two output lines (one at the last odd line) with the kernel `Kernel`.
+        const auto pass = [&]<class Kernel>() {
+            if (pair) {
+                Kernel::template lines<2>(src, job.srcStep, dst, job.dstStep, job.width, ahead,
+                                          aheadLines, most);
+            } else {
+                Kernel::template lines<1>(src, job.srcStep, dst, job.dstStep, job.width, ahead,
+                                          aheadLines, most);
+            }
+        };
+        pass.template operator()<Fast>();
         if constexpr (Fast::kTracked) {
             uint32_t largest = 0;
             for (int i = 0; i < Fast::kLanes; ++i) largest = largest < most[i] ? most[i] : largest;
             if (largest <= 0x7F800000u) continue;
             // Negative floats or NaNs met: this pass again on ordered keys.
-            using Keyed = Median3x3<T, true>;
-            if (pair) {
-                Keyed::template lines<2>(src, job.srcStep, dst, job.dstStep, job.width, ahead,
-                                         aheadLines, most);
-            } else {
-                Keyed::template lines<1>(src, job.srcStep, dst, job.dstStep, job.width, ahead,
-                                         aheadLines, most);
-            }
+            pass.template operator()<Median3x3<T, true>>();
         }
     }
 }
