@@ -88,28 +88,39 @@ void networkMedian(const MedianJob& job, Isa isa, Method method);
 // A region narrower than the widest vector, on a vector set: filtered on a
 // copy whose lines are that wide (zeros past the source), so that the vector
 // kernels serve it too; the one-lane build only runs its networks from tables.
+// The copy is made a band of output lines at a time, so that a tall narrow
+// region costs a bounded buffer, not one several times the region's size.
 template <typename T>
 void narrowNetworkMedian(const MedianJob& job, Isa isa, Method method) {
     constexpr int kWide = static_cast<int>(kMaxVectorBytes / sizeof(T));
+    constexpr int kBandLines = 256;
     const auto e = static_cast<std::ptrdiff_t>(sizeof(T));
-    const int columns = job.width + job.maskWidth - 1, lines = job.height + job.maskHeight - 1;
+    const int columns = job.width + job.maskWidth - 1;
     const int paddedColumns = kWide + job.maskWidth - 1;
-    std::vector<T> src(static_cast<std::size_t>(paddedColumns) * lines);
-    std::vector<T> dst(static_cast<std::size_t>(kWide) * job.height);
-    for (int r = 0; r < lines; ++r) {
-        std::memcpy(src.data() + static_cast<std::size_t>(r) * paddedColumns,
-                    job.origin + r * job.srcStep, columns * e);
-    }
-    MedianJob padded = job;
-    padded.origin = reinterpret_cast<const unsigned char*>(src.data());
-    padded.srcStep = paddedColumns * e;
-    padded.dst = reinterpret_cast<unsigned char*>(dst.data());
-    padded.dstStep = kWide * e;
-    padded.width = kWide;
-    networkMedian<T>(padded, isa, method);
-    for (int r = 0; r < job.height; ++r) {
-        std::memcpy(job.dst + r * job.dstStep, dst.data() + static_cast<std::size_t>(r) * kWide,
-                    job.width * e);
+    const int bandLines = std::min(job.height, kBandLines);
+    std::vector<T> src(static_cast<std::size_t>(paddedColumns) * (bandLines + job.maskHeight - 1));
+    std::vector<T> dst(static_cast<std::size_t>(kWide) * bandLines);
+    for (int y0 = 0; y0 < job.height; y0 += bandLines) {
+        const int height = std::min(bandLines, job.height - y0);
+        const int lines = height + job.maskHeight - 1;
+        const unsigned char* origin = job.origin + static_cast<std::ptrdiff_t>(y0) * job.srcStep;
+        for (int r = 0; r < lines; ++r) {
+            std::memcpy(src.data() + static_cast<std::size_t>(r) * paddedColumns,
+                        origin + static_cast<std::ptrdiff_t>(r) * job.srcStep, columns * e);
+        }
+        MedianJob padded = job;
+        padded.origin = reinterpret_cast<const unsigned char*>(src.data());
+        padded.srcStep = paddedColumns * e;
+        padded.dst = reinterpret_cast<unsigned char*>(dst.data());
+        padded.dstStep = kWide * e;
+        padded.width = kWide;
+        padded.height = height;
+        networkMedian<T>(padded, isa, method);
+        unsigned char* out = job.dst + static_cast<std::ptrdiff_t>(y0) * job.dstStep;
+        for (int r = 0; r < height; ++r) {
+            std::memcpy(out + static_cast<std::ptrdiff_t>(r) * job.dstStep,
+                        dst.data() + static_cast<std::size_t>(r) * kWide, job.width * e);
+        }
     }
 }
 

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <limits>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "reference_median.h"
@@ -180,6 +181,22 @@ TYPED_TEST(FastMedian, ThreeByThreeMatchesReferenceAtEveryWidthAndLineCount) {
             const int height = 1 + static_cast<int>(random() % 6);
             expectSameAsReference<TypeParam>({width, height, 3, 3}, isa, Method::kSortedColumns,
                                              random);
+        }
+    }
+}
+
+TYPED_TEST(FastMedian, NarrowTallRegionsAreFilteredBandByBand) {
+    // Regions narrower than a vector are copied into padded lines a band of
+    // lines at a time: heights below, at and past a band, odd remainders,
+    // and masks taller than the last band.
+    std::mt19937 random(37);
+    for (Isa isa : usableIsas()) {
+        for (int height : {255, 256, 257, 513, 700}) {
+            const int width = 1 + static_cast<int>(random() % 20);
+            for (const auto& [mw, mh] : {std::pair{3, 3}, std::pair{5, 5}, std::pair{1, 9}, std::pair{7, 7}}) {
+                expectSameAsReference<TypeParam>({width, height, mw, mh}, isa, Method::kAuto,
+                                                 random);
+            }
         }
     }
 }
