@@ -206,41 +206,7 @@ bool passesAcceptance(const branchNode& node, const searchNode& latest) {
            latest.stats().dispersion < DISPERSION_LIMIT && latest.stats().secondaryMean > 0.0f;
 }
 
-}  // namespace
-
-namespace {
-searchResult searchContourInto(pathEvaluator& evaluator, const pixelGrid& grid, ringgraph::node_array<edge>* pred,
-                               int64_t iterationLimit, const progressCallback& progress);
-}  // namespace
-
-int64_t maxIterations(int32_t height) { return 16 * int64_t{height} + 1024; }
-
-void restorePredecessors(const branchNode& record, const pixelGrid& grid, ringgraph::node_array<edge>& pred) {
-    node v = grid.sinkTerminal;
-    if (!record.predecessors) {
-        pred[v] = ringgraph::nil;
-        return;
-    }
-    for (const edge e : *record.predecessors) {
-        pred[v] = e;
-        v = grid.G.opposite(e, v);
-    }
-    pred[v] = ringgraph::nil;
-}
-
-searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
-                           ringgraph::node_array<edge>& pred, int64_t iterationLimit,
-                           const progressCallback& progress) {
-    return searchContourInto(evaluator, grid, &pred, iterationLimit, progress);
-}
-
-searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid, int64_t iterationLimit,
-                           const progressCallback& progress) {
-    return searchContourInto(evaluator, grid, nullptr, iterationLimit, progress);
-}
-
-namespace {
-
+// The search, restoring the accepted contour into `pred` where one is given.
 searchResult searchContourInto(pathEvaluator& evaluator, const pixelGrid& grid, ringgraph::node_array<edge>* pred,
                                int64_t iterationLimit, const progressCallback& progress) {
     searchResult result;
@@ -298,5 +264,31 @@ searchResult searchContourInto(pathEvaluator& evaluator, const pixelGrid& grid, 
 }
 
 }  // namespace
+
+int64_t maxIterations(int32_t height) { return 16 * int64_t{height} + 1024; }
+
+void restorePredecessors(const branchNode& record, const pixelGrid& grid, ringgraph::node_array<edge>& pred) {
+    node v = grid.sinkTerminal;
+    if (!record.predecessors) {
+        pred[v] = ringgraph::nil;
+        return;
+    }
+    for (const edge e : *record.predecessors) {
+        pred[v] = e;
+        v = grid.G.opposite(e, v);
+    }
+    pred[v] = ringgraph::nil;
+}
+
+searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid,
+                           ringgraph::node_array<edge>& pred, int64_t iterationLimit,
+                           const progressCallback& progress) {
+    return searchContourInto(evaluator, grid, &pred, iterationLimit, progress);
+}
+
+searchResult searchContour(pathEvaluator& evaluator, const pixelGrid& grid, int64_t iterationLimit,
+                           const progressCallback& progress) {
+    return searchContourInto(evaluator, grid, nullptr, iterationLimit, progress);
+}
 
 }  // namespace ringtrace

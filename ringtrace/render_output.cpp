@@ -6,6 +6,20 @@
 
 namespace ringtrace {
 
+namespace {
+
+// One contour node: its pixel marked in the buffer and listed, where either is wanted.
+void markPixel(const pixelGrid& grid, node v, float* markBuffer, std::vector<contourPixel>* walked) {
+    const int32_t id = grid.A[v];
+    const int32_t x = id / grid.height, y = id % grid.height;
+    if (markBuffer != nullptr) {
+        markBuffer[static_cast<size_t>(y) * static_cast<size_t>(grid.width) + static_cast<size_t>(x)] = CONTOUR_MARK;
+    }
+    if (walked != nullptr) walked->push_back(contourPixel{x, y});
+}
+
+}  // namespace
+
 int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, float* markBuffer,
                 std::vector<contourPixel>* walked) {
     const ringgraph::lattice& G = grid.G;
@@ -19,12 +33,7 @@ int markContour(const pixelGrid& grid, const ringgraph::node_array<edge>& pred, 
         v = G.opposite(pred[v], v);
         if (steps > MAX_MARKS) break;
         if (v == grid.sourceTerminal) break;
-        const int32_t id = grid.A[v];
-        const int32_t x = id / grid.height, y = id % grid.height;
-        if (markBuffer != nullptr) {
-            markBuffer[static_cast<size_t>(y) * static_cast<size_t>(grid.width) + static_cast<size_t>(x)] = CONTOUR_MARK;
-        }
-        if (walked != nullptr) walked->push_back(contourPixel{x, y});
+        markPixel(grid, v, markBuffer, walked);
         ++marked;
     }
     return marked;
@@ -40,12 +49,7 @@ int markPath(const pixelGrid& grid, const std::vector<edge>& path, float* markBu
         v = G.opposite(path[k], v);
         if (k > static_cast<size_t>(MAX_MARKS)) break;
         if (v == grid.sourceTerminal) break;
-        const int32_t id = grid.A[v];
-        const int32_t x = id / grid.height, y = id % grid.height;
-        if (markBuffer != nullptr) {
-            markBuffer[static_cast<size_t>(y) * static_cast<size_t>(grid.width) + static_cast<size_t>(x)] = CONTOUR_MARK;
-        }
-        if (walked != nullptr) walked->push_back(contourPixel{x, y});
+        markPixel(grid, v, markBuffer, walked);
         ++marked;
     }
     return marked;

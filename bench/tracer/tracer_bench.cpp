@@ -310,7 +310,8 @@ int main(int argc, char** argv) {
     bool allSame = true;
     for (const std::string kind : {"one", "multi"}) {
         if (kinds.find(kind) == std::string::npos) continue;
-        for (const auto& [W, H] : parseSizes(sizesText)) {
+        for (const auto& dims : parseSizes(sizesText)) {
+            const int W = dims.first, H = dims.second;
             scratchDir dir;
             ringgen::RingParams p;
             p.width = W;
