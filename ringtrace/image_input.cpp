@@ -27,17 +27,19 @@ bool sizeOf(TIFF* tif, uint32_t& width, uint32_t& height) {
 }
 
 uint32_t* newRaster(int64_t pixels) {
-    const auto bytes = static_cast<tmsize_t>(pixels * 4);
-    // Cleared (a failed read leaves zeros where it stopped). A raster this size is fresh
-    // from the kernel, already zero, and calloc knows it: clearing it again cost as much as
-    // reading the image at 720 x 400. (libtiff's own allocator is malloc and free on every
-    // system this builds on, so _TIFFfree releases it; libtiff 4.5 exports no calloc.) Its
-    // pages are mapped in one call rather than one fault at a time where that pays, in huge
-    // pages where the kernel can.
-    auto* raster = static_cast<uint32_t*>(std::calloc(static_cast<size_t>(pixels), 4));
+    const auto bytes = static_cast<size_t>(pixels * 4);
+    // In whole huge pages at a huge page boundary from 1 MiB up (see the large allocator:
+    // writing fresh small pages cost as much as decoding the image at 720 x 400), and
+    // cleared (a failed read leaves zeros where it stopped), which in huge pages costs next
+    // to nothing. libtiff's own allocator is malloc and free on every system this builds
+    // on, so _TIFFfree releases the raster. Its pages are mapped in one call rather than one
+    // fault at a time where that pays.
+    const size_t size = ringgraph::mapped_size(bytes);
+    void* raster = size == bytes ? std::malloc(bytes) : std::aligned_alloc(ringgraph::kHugePage, size);
     if (raster == nullptr) return nullptr;
-    ringgraph::prepare_written_block(raster, static_cast<size_t>(bytes));
-    return raster;
+    ringgraph::prepare_written_block(raster, size);
+    std::memset(raster, 0, bytes);
+    return static_cast<uint32_t*>(raster);
 }
 
 // A secondary image of a different size: read it at its own size, keep the overlap.
