@@ -6,6 +6,7 @@
 #include <string>
 
 #include "graph/large_allocator.h"
+#include "loaded_tiff.h"
 
 namespace ringtrace {
 
@@ -80,8 +81,8 @@ int readRaster(TIFF* tif, int32_t width, int32_t height, uint32_t* raster) {
 inputStatus readInputs(const char* primaryPath, const char* secondaryPath, inputImages& in,
                        std::string& message) {
     in = inputImages{};
-    in.primary = TIFFOpen(primaryPath, "r");
-    in.secondary = TIFFOpen(secondaryPath, "r");
+    in.primary = openLoaded(primaryPath);
+    in.secondary = openLoaded(secondaryPath);
     if (in.primary == nullptr) {
         if (in.secondary != nullptr) TIFFClose(in.secondary);
         in.secondary = nullptr;
