@@ -53,7 +53,9 @@ tmsize_t memoryTiff::write(thandle_t h, void* data, tmsize_t n) {
             // Grown by doubling, so that an image written row by row is copied only a few
             // times on its way.
             if (end > self->bytes_.capacity()) self->bytes_.reserve(std::max(end, 2 * self->bytes_.capacity()));
-            self->bytes_.resize(end);
+            const size_t old = self->bytes_.size();
+            self->bytes_.resize(end);  // default-initialised: written below, or the gap
+            if (self->position_ > old) std::memset(self->bytes_.data() + old, 0, self->position_ - old);
         }
     } catch (const std::bad_alloc&) {
         return -1;

@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "graph/large_allocator.h"
+
 namespace ringtrace {
 
 class memoryTiff {
@@ -30,7 +32,7 @@ public:
     // errno as the failed call left it (ENOSPC for a write that wrote nothing).
     bool saveTo(int fd) const;
 
-    const std::vector<uint8_t>& bytes() const { return bytes_; }
+    const ringgraph::large_vector<uint8_t>& bytes() const { return bytes_; }
 
 private:
     static tmsize_t read(thandle_t h, void* data, tmsize_t n);
@@ -39,7 +41,9 @@ private:
     static int close(thandle_t h);
     static toff_t size(thandle_t h);
 
-    std::vector<uint8_t> bytes_;
+    // In huge pages from a few hundred KiB up (see the large allocator): a 4 MiB image
+    // written into fresh small pages cost several milliseconds.
+    ringgraph::large_vector<uint8_t> bytes_;
     size_t position_ = 0;
 };
 
