@@ -131,9 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         fail("an image that was not read left a handle or raster behind");
     }
     const std::int32_t width = in.width, height = in.height;
-    _TIFFfree(in.primaryRaster);
+    ringtrace::releaseRasters(in);
     if (in.primary != nullptr) TIFFClose(in.primary);
-    _TIFFfree(in.secondaryRaster);
     if (in.secondary != nullptr) TIFFClose(in.secondary);
 
     if (!opened || std::int64_t{width} * height > kWholeRunPixels) return 0;

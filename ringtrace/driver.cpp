@@ -26,11 +26,10 @@ void reportNotRead() {
     std::fflush(stdout);
 }
 
-// Releases in the fixed order: each raster before its handle, the output handle last.
+// Releases in the fixed order: the rasters before their handles, the output handle last.
 void releaseAll(inputImages& in, TIFF* out) {
-    _TIFFfree(in.primaryRaster);
+    releaseRasters(in);
     if (in.primary != nullptr) TIFFClose(in.primary);
-    _TIFFfree(in.secondaryRaster);
     if (in.secondary != nullptr) TIFFClose(in.secondary);
     if (out != nullptr) TIFFClose(out);
     in = inputImages{};

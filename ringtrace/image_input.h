@@ -65,7 +65,8 @@ inputStatus readInputs(const char* primaryPath, const char* secondaryPath, input
 // rule above. Returns libtiff's verdict (non-zero on success).
 int readRaster(TIFF* tif, int32_t width, int32_t height, uint32_t* raster);
 
-// Gives both rasters back and leaves null pointers behind (the handles stay open). A trace
+// Gives both rasters back and leaves null pointers behind (the handles stay open). The
+// rasters are not libtiff's memory: release them here, never with _TIFFfree. A trace
 // calls this once the search has what it needs of them, so that their pages do not stay
 // resident through the search.
 void releaseRasters(inputImages& in);

@@ -94,8 +94,9 @@ int pendingOutput::create(const std::string& finalPath, std::string& error) {
 TIFF* pendingOutput::open(const std::string& finalPath, std::string& error) {
     const int fd = create(finalPath, error);
     if (fd < 0) return nullptr;
-    close(fd);
-    TIFF* out = TIFFOpen(temporary_.c_str(), "w");
+    fd_ = fd;
+    image_ = std::make_unique<memoryTiff>();
+    TIFF* out = image_->open(temporary_.c_str());
     if (out == nullptr) {
         error = "cannot create " + finalPath;
         abandon();
@@ -130,6 +131,19 @@ bool pendingOutput::write(const std::string& finalPath, const std::string& conte
 
 bool pendingOutput::commit(std::string& error) {
     if (temporary_.empty()) return false;
+    if (fd_ >= 0) {
+        const bool saved = image_->saveTo(fd_);
+        const int saveError = errno;
+        const bool closed = close(fd_) == 0;
+        const int closeError = errno;
+        fd_ = -1;
+        image_.reset();
+        if (!saved || !closed) {
+            error = describe("writing " + final_ + " failed", saved ? closeError : saveError);
+            abandon();
+            return false;
+        }
+    }
     if (std::rename(temporary_.c_str(), final_.c_str()) != 0) {
         error = describe("cannot replace " + final_, errno);
         abandon();
@@ -142,6 +156,9 @@ bool pendingOutput::commit(std::string& error) {
 }
 
 void pendingOutput::abandon() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    image_.reset();
     if (temporary_.empty()) return;
     unlink(temporary_.c_str());
     temporary_.clear();

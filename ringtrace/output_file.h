@@ -6,7 +6,10 @@
 
 #include <tiffio.h>
 
+#include <memory>
 #include <string>
+
+#include "memory_tiff.h"
 
 namespace ringtrace {
 
@@ -21,13 +24,15 @@ public:
     pendingOutput& operator=(const pendingOutput&) = delete;
     ~pendingOutput();  // abandons an output that was not committed
 
-    // Creates the temporary file and opens it as a TIFF for writing. Null on failure
-    // (`error` says why).
+    // Creates the temporary file and opens a TIFF for writing whose bytes reach it at
+    // commit() (in one write: see memoryTiff). Null on failure (`error` says why).
     TIFF* open(const std::string& finalPath, std::string& error);
     // Creates the temporary file and writes `content` into it. False on failure (`error`
     // says why; nothing is left behind).
     bool write(const std::string& finalPath, const std::string& content, std::string& error);
-    // After the handle has been closed: renames the temporary file over the final path.
+    // After the handle has been closed: writes the image opened by open() into the
+    // temporary file and renames that over the final path. False on failure (`error` says
+    // why; nothing is left behind).
     bool commit(std::string& error);
     // Removes the temporary file, if any.
     void abandon();
@@ -40,6 +45,8 @@ private:
     std::string final_;
     std::string temporary_;
     int slot_ = -1;  // the signal guard's entry for the temporary file
+    int fd_ = -1;    // the temporary file while open() has an image for it
+    std::unique_ptr<memoryTiff> image_;
     bool guardSignals_ = true;
 };
 

@@ -184,9 +184,8 @@ py::dict traceArrays(const py::array& primary, const py::array& secondary) {
 struct openInputs {
     inputImages in;
     ~openInputs() {
-        _TIFFfree(in.primaryRaster);
+        releaseRasters(in);
         if (in.primary != nullptr) TIFFClose(in.primary);
-        _TIFFfree(in.secondaryRaster);
         if (in.secondary != nullptr) TIFFClose(in.secondary);
     }
 };

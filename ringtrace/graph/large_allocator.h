@@ -26,6 +26,45 @@
 
 namespace ringgraph {
 
+inline constexpr std::size_t kHugePage = std::size_t{1} << 21;
+
+// Blocks from this size up are mapped in whole huge pages, at a huge page boundary: on the
+// machines this runs on, the first write to a fresh 4 KiB page costs about 5 us even when
+// the page was populated (20 ms for 4 MiB, against 0.1 ms for the same 4 MiB in huge pages),
+// so a block left in small pages at its ends, or a raster of 1.2 MB in small pages, cost
+// more than the work done in it. Rounding up adds less than 2 MiB a block: a few MiB on a
+// small image (720 x 400: 20 MB at its peak instead of 15), and still within 40 bytes a
+// pixel from 1024 x 1024 up (35 there, 37 at 2048 x 2048).
+inline constexpr std::size_t kWholeHugePagesFrom = std::size_t{1} << 18;
+
+// The bytes actually mapped for a block of `bytes`.
+inline std::size_t mapped_size(std::size_t bytes) {
+    if (bytes < kWholeHugePagesFrom) return bytes;
+    return (bytes + kHugePage - 1) & ~(kHugePage - 1);
+}
+
+// Maps mapped_size(bytes) fresh bytes, from kWholeHugePagesFrom up at a huge page boundary
+// (the mapping is made one huge page larger and its ends given back). Null on failure;
+// unmap with unmap_block(p, bytes).
+inline void* map_block(std::size_t bytes) {
+    const std::size_t size = mapped_size(bytes);
+    if (size == bytes) {
+        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+        return p == MAP_FAILED ? nullptr : p;
+    }
+    const std::size_t span = size + kHugePage;
+    void* q = mmap(nullptr, span, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (q == MAP_FAILED) return nullptr;
+    const auto start = reinterpret_cast<std::uintptr_t>(q);
+    const std::uintptr_t begin = (start + kHugePage - 1) & ~(kHugePage - 1);
+    if (begin > start) munmap(q, begin - start);
+    const std::uintptr_t end = start + span;
+    if (end > begin + size) munmap(reinterpret_cast<void*>(begin + size), end - (begin + size));
+    return reinterpret_cast<void*>(begin);
+}
+
+inline void unmap_block(void* p, std::size_t bytes) { munmap(p, mapped_size(bytes)); }
+
 // Asks for transparent huge pages over the whole 2 MiB pages inside [p, p + bytes).
 inline void advise_huge_pages(void* p, std::size_t bytes) {
     constexpr std::uintptr_t kHuge = std::uintptr_t{1} << 21;
@@ -92,10 +131,10 @@ public:
             return static_cast<T*>(p);
         }
         const bool dense = !Sparse || bytes <= kPopulateSparseUpTo;
-        void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
-        if (p == MAP_FAILED) throw std::bad_alloc();
+        void* p = map_block(bytes);
+        if (p == nullptr) throw std::bad_alloc();
         if (dense) {
-            prepare_written_block(p, bytes);
+            prepare_written_block(p, mapped_size(bytes));
         } else {
             madvise(p, bytes, MADV_NOHUGEPAGE);
         }
@@ -106,7 +145,7 @@ public:
         if (bytes < kMapThreshold) {
             std::free(p);
         } else {
-            munmap(p, bytes);
+            unmap_block(p, bytes);
         }
     }
 

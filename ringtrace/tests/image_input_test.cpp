@@ -36,8 +36,7 @@ struct readResult {
     ~readResult() {
         if (in.primary != nullptr) TIFFClose(in.primary);
         if (in.secondary != nullptr) TIFFClose(in.secondary);
-        if (in.primaryRaster != nullptr) _TIFFfree(in.primaryRaster);
-        if (in.secondaryRaster != nullptr) _TIFFfree(in.secondaryRaster);
+        releaseRasters(in);
     }
 };
 

@@ -60,8 +60,7 @@ ownEvaluation evaluateOnItsOwn(const std::string& dir, int32_t lo, int32_t hi) {
     ownEvaluation own;
     own.record = ringtrace::branchNode(lo, hi, 0, false);
     own.stats = evaluator.evaluateInterval(lo, hi, own.record);
-    _TIFFfree(in.primaryRaster);
-    _TIFFfree(in.secondaryRaster);
+    releaseRasters(in);
     TIFFClose(in.primary);
     TIFFClose(in.secondary);
     return own;
