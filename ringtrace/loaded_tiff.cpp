@@ -62,12 +62,17 @@ int mapFile(thandle_t h, void** base, toff_t* size) {
 
 void unmapFile(thandle_t, void*, toff_t) {}
 
-// The whole file, or false (nothing read) when it cannot be opened or read.
+// Larger files (far beyond any picture the tracer takes: 2^25 pixels of four bytes are
+// 128 MiB) are left to libtiff's own mapping, which touches only what it decodes, rather
+// than read whole before their header has even been looked at.
+constexpr off_t kLoadedLimit = off_t{256} << 20;
+
+// The whole file, or false (nothing read) when it cannot be opened or read, or is too large.
 bool load(const char* path, loadedFile& file) {
     const int fd = open(path, O_RDONLY | O_CLOEXEC);
     if (fd < 0) return false;
     struct stat st {};
-    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+    bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 && st.st_size <= kLoadedLimit;
     if (ok) {
         try {
             file.bytes.resize(static_cast<size_t>(st.st_size));

@@ -2,6 +2,7 @@
 // file handling, and failures that end as they did.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <csignal>
 #include <cstdint>
@@ -78,6 +79,14 @@ TEST(FileInput, WhatCannotBeLoadedIsLeftToLibtiff) {
     EXPECT_EQ(openLoaded(dir.file("empty.tif").c_str()), nullptr);
     ASSERT_TRUE(fixtures::writeNonTiff(dir.file("text.tif")));
     EXPECT_EQ(openLoaded(dir.file("text.tif").c_str()), nullptr);
+    // A picture followed by a long (sparse) tail is read through libtiff's mapping, not
+    // copied whole: the same pixels, and no 300 MiB block.
+    const uint32_t W = 20, H = 10;
+    const std::string padded = dir.file("padded.tif");
+    ASSERT_TRUE(fixtures::writeRgb8(padded, W, H, rgbPattern(W, H), {}));
+    const decoded small = decode(TIFFOpen(padded.c_str(), "r"), W, H);
+    ASSERT_EQ(truncate(padded.c_str(), off_t{300} << 20), 0);
+    EXPECT_EQ(decode(openLoaded(padded.c_str()), W, H), small);
 }
 
 // The output made in memory is byte for byte the one libtiff writes to a file, for images
