@@ -64,7 +64,7 @@ int main(int argc, char** argv) {
         ringtrace::buildGrid(grid, in.width, in.height);
         std::vector<double> price, priceCpu, prepare;
         uint64_t sum = 0;
-        int64_t source = 0;
+        int64_t source = 0, corridor = 0;
         for (int r = 0; r < rounds; ++r) {
             const double c0 = cpuSeconds();
             const auto t0 = std::chrono::steady_clock::now();
@@ -77,11 +77,13 @@ int main(int argc, char** argv) {
             price.push_back(seconds(t0, t1));
             prepare.push_back(seconds(t1, t2));
             source = engine.source_distance();
+            corridor = engine.corridor_count();
         }
         const uint16_t* c = grid.cost.grid_data();
         for (int64_t e = 0; e < grid.G.number_of_grid_edges(); ++e) sum = sum * 1000003u + c[e];
-        std::printf("%s (%d x %d): checksum %016llx, source distance %lld\n", folder.c_str(), in.width, in.height,
-                    static_cast<unsigned long long>(sum), static_cast<long long>(source));
+        std::printf("%s (%d x %d): checksum %016llx, source distance %lld, corridor %lld nodes\n", folder.c_str(), in.width, in.height,
+                    static_cast<unsigned long long>(sum), static_cast<long long>(source),
+                    static_cast<long long>(corridor));
         report("pricing", price);
         report("(cpu)", priceCpu);
         report("potential", prepare);

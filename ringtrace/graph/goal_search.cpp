@@ -42,6 +42,7 @@ void goal_search::columnBounds(const lattice& L, const lattice_costs& cost) {
     std::vector<std::array<int64_t, 3>> cheapest(static_cast<size_t>(W), {kNoBound, kNoBound, kNoBound});
     if (const lattice_costs::column_moves* moves = cost.current_column_moves()) {
         for (int32_t x = 1; x <= cols; ++x) {
+            if (poll_) poll_();
             const lattice_costs::column_moves& m = moves[x];
             cheapest[static_cast<size_t>(x)] = {m.left, m.right, m.jump};
         }
