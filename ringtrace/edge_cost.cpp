@@ -134,7 +134,7 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         // columns are written side by side, row by row, and arrays a power of two apart
         // would all compete for the same few cache sets.
         const auto slots = static_cast<size_t>(2 * group);
-        const size_t intStride = static_cast<size_t>(H) + 16, realStride = static_cast<size_t>(H) + 8;
+        const size_t intStride = static_cast<size_t>(H) + 16, realStride = static_cast<size_t>(H) + 16;
         ringgraph::large_vector<int32_t> ints(2 * slots * intStride);
         ringgraph::large_vector<float> reals(2 * slots * realStride);
         std::vector<columnInputs> ring(slots);
@@ -145,17 +145,11 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         auto slot = [&](int32_t x) -> columnInputs& { return ring[static_cast<size_t>(x % (2 * group))]; };
         auto prepareGroup = [&](int32_t g0) {
             const int32_t n = std::min(g0 + group, W) - g0;
-            int32_t* red[kMaxGroup];
-            int32_t* support[kMaxGroup];
-            float* g[kMaxGroup];
-            float* b[kMaxGroup];
-            for (int32_t k = 0; k < n; ++k) {
-                columnInputs& c = slot(g0 + k);
-                red[k] = c.red;
-                support[k] = c.support;
-                g[k] = c.g;
-                b[k] = c.b;
-            }
+            // The group's slots follow each other in the ring, so column k's arrays are a
+            // fixed distance on from column 0's.
+            int32_t* const ints0 = slot(g0).red;
+            float* const reals0 = slot(g0).g;
+            const size_t intStep = 2 * intStride, realStep = 2 * realStride;
             for (int32_t y = 0; y < H; ++y) {
                 const size_t r0 = static_cast<size_t>(rasterIndex(g0, y, W, H));
                 const uint32_t* primary = primaryRaster + r0;
@@ -169,13 +163,14 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
                     __builtin_prefetch(secondary - ahead);
                     __builtin_prefetch(secondary - ahead + n - 1);
                 }
-                for (int32_t k = 0; k < n; ++k) {
+                size_t i = static_cast<size_t>(y), r = static_cast<size_t>(y);
+                for (int32_t k = 0; k < n; ++k, i += intStep, r += realStep) {
                     const uint32_t p = primary[k];
-                    red[k][y] = signedByte(redOf(p));
-                    support[k][y] = signedByte(redOf(secondary[k]));
+                    ints0[i] = signedByte(redOf(p));
+                    ints0[i + intStride] = signedByte(redOf(secondary[k]));
                     const orientation u = unitOfPixel(p);
-                    g[k][y] = u.g;
-                    b[k][y] = u.b;
+                    reals0[r] = u.g;
+                    reals0[r + realStride] = u.b;
                 }
             }
         };
