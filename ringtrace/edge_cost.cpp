@@ -174,17 +174,32 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
                 }
             }
         };
+        // Each pixel's projections onto the nine steps, for the four columns an edge out of
+        // column x touches (x - 1 .. x + 2): every projection serves two edges, one as tail
+        // and one as head, and is worked out once.
+        const size_t alongStride = static_cast<size_t>(H) + 16;
+        ringgraph::large_vector<float> along(4 * 9 * alongStride);
+        auto alongOf = [&](int32_t x, int j) {
+            return along.data() + (static_cast<size_t>(x & 3) * 9 + static_cast<size_t>(j)) * alongStride;
+        };
+        auto project = [&](int32_t x) {
+            const columnInputs& c = slot(x);
+            for (int j = 0; j < 9; ++j) projectRun(c.g, c.b, H, steps[j], alongOf(x, j));
+        };
+
         constexpr int32_t kStretch = 256;
         std::vector<int32_t> run(9 * static_cast<size_t>(kStretch));
         int32_t prepared = (first - 1) / group * group;  // columns below this are in the ring
         prepareGroup(prepared);
         prepared += group;
+        int32_t projected = first - 2;  // columns up to this one have their projections
         for (int32_t x = first; x <= last; ++x) {
             if (stop != nullptr && stop->load(std::memory_order_relaxed)) return;
             while (prepared <= x + 2) {
                 prepareGroup(prepared);
                 prepared += group;
             }
+            while (projected < x + 2) project(++projected);
             const columnInputs& t = slot(x);
             uint16_t* column = cost + G.first_grid_edge(x, 3);
             int32_t least[9] = {0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff};
@@ -192,10 +207,11 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
                 const int32_t n = std::min(kStretch, rows - i0);
                 const size_t tail = static_cast<size_t>(3 + i0);
                 for (int j = 0; j < 9; ++j) {
-                    const columnInputs& h = slot(x + kGridOffsets[j].dx);
+                    const int32_t hx = x + kGridOffsets[j].dx;
+                    const columnInputs& h = slot(hx);
                     const size_t head = tail + static_cast<size_t>(kGridOffsets[j].dy);
-                    priceRun(sweepPixels{&t.red[tail], &t.support[tail], &t.g[tail], &t.b[tail]},
-                             sweepPixels{&h.red[head], &h.support[head], &h.g[head], &h.b[head]}, n, steps[j],
+                    priceRun(sweepPixels{&t.red[tail], &t.support[tail], alongOf(x, j) + tail},
+                             sweepPixels{&h.red[head], &h.support[head], alongOf(hx, j) + head}, n, steps[j],
                              &run[static_cast<size_t>(j) * kStretch]);
                 }
                 interleaveRuns(run.data(), kStretch, n, column + 9 * static_cast<size_t>(i0), least);

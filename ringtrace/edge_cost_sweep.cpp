@@ -20,26 +20,22 @@ inline double single(double v) { return static_cast<double>(static_cast<float>(v
 
 RT_CLONES
 void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const sweepStep& step, int32_t* out) {
-    const double ax = step.ax, ay = step.ay, weight = step.weight;
+    const double weight = step.weight;
     const int rowTerm = step.rowTerm;
     const int32_t* __restrict redT = tail.red;
     const int32_t* __restrict supT = tail.support;
-    const float* __restrict gT = tail.g;
-    const float* __restrict bT = tail.b;
+    const float* __restrict alongT = tail.along;
     const int32_t* __restrict redH = head.red;
     const int32_t* __restrict supH = head.support;
-    const float* __restrict gH = head.g;
-    const float* __restrict bH = head.b;
+    const float* __restrict alongH = head.along;
     int32_t* __restrict o = out;
     for (int32_t i = 0; i < n; ++i) {
         // ceil(half the red sum): the single-precision ceiling of (sum / 2.0) is exact.
         const int L = (redT[i] + redH[i] + 1) >> 1;
         // (sum / 256.0) is exact in single precision; multiplying by 1/256 is the same value.
         const double Q = static_cast<double>(supT[i] + supH[i]) * (1.0 / 256.0);
-        const double Pt = single(ax * double{gH[i]} + ay * double{bH[i]});
-        const double Ps = single(ax * double{gT[i]} + ay * double{bT[i]});
         // Halving is exact either way.
-        const double S = single((std::fabs(Pt) + std::fabs(Ps)) * 0.5);
+        const double S = single((double{alongH[i]} + double{alongT[i]}) * 0.5);
         const double denominator = ((S + 0.1) * static_cast<double>(L + 1)) * (Q + 0.01);
         const double c = single(weight / denominator);
         double v = std::ceil(c);  // c is a float value, so its ceiling is the float ceiling
@@ -48,6 +44,15 @@ void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const
         const int k = static_cast<int>(v);
         o[i] = k + (k > 0 ? rowTerm : 0);
     }
+}
+
+RT_CLONES
+void projectRun(const float* g, const float* b, int32_t n, const sweepStep& step, float* out) {
+    const double ax = step.ax, ay = step.ay;
+    const float* __restrict gs = g;
+    const float* __restrict bs = b;
+    float* __restrict o = out;
+    for (int32_t i = 0; i < n; ++i) o[i] = std::fabs(static_cast<float>(ax * double{gs[i]} + ay * double{bs[i]}));
 }
 
 RT_CLONES

@@ -14,14 +14,17 @@ struct sweepStep {
     int rowTerm;     // added to a positive cost
 };
 
-// Per-pixel inputs: the signed red bytes (primary and secondary) widened to int, and the
-// unit orientation vector.
+// Per-pixel inputs: the signed red bytes (primary and secondary) widened to int, and how
+// far the step runs along the pixel's orientation (see projectRun).
 struct sweepPixels {
     const int32_t* red;
     const int32_t* support;
-    const float* g;
-    const float* b;
+    const float* along;
 };
+
+// out[i] = |the step vector . the unit orientation (g[i], b[i])|, the dot product evaluated
+// in double precision and rounded to single, for the n pixels of a column.
+void projectRun(const float* g, const float* b, int32_t n, const sweepStep& step, float* out);
 
 // Costs of the n edges from tail pixel i to head pixel i.
 void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const sweepStep& step, int32_t* out);
