@@ -245,7 +245,8 @@ TEST(EdgeCost, LargeAndTallImagesArePricedLikeSmallOnes) {
     // Large images are priced in two halves side by side and tall ones a few columns at a
     // time: every edge, wherever the pass splits its work, matches the plain formula.
     std::mt19937 rng(77);
-    for (auto [W, H] : {std::pair{1037, 1031}, std::pair{9, 70001}}) {
+    for (const auto& size : {std::pair{1037, 1031}, std::pair{9, 70001}}) {
+        const int W = size.first, H = size.second;  // plain names: the check below captures them
         uniformImage img(W, H, 0, 0);
         for (auto& w : img.primary) w = rng() & 0xffffffu;
         for (auto& w : img.secondary) w = rng() & 0xffu;
