@@ -92,7 +92,7 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     // arithmetic as for a single pixel; a small image works them out per pixel instead,
     // which costs less than the table. The table holds the green component only: the blue
     // one of a pair is the green one of the pair with the two bytes swapped.
-    const bool tabulate = int64_t{W} * H >= int64_t{2} * 65536;
+    const bool tabulate = int64_t{W} * H >= int64_t{4} * 65536;
     ringgraph::large_vector<float> unitGreen(tabulate ? 65536 : 0);
     if (tabulate) unitOrientations(unitGreen.data());
     auto unitOfPixel = [&](uint32_t p) -> orientation {
