@@ -90,14 +90,16 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
 
     // Unit orientation vectors for every green/blue pair, worked out once with the same
     // arithmetic as for a single pixel; a small image works them out per pixel instead,
-    // which costs less than the table.
+    // which costs less than the table. The table holds the green component only: the blue
+    // one of a pair is the green one of the pair with the two bytes swapped.
     const bool tabulate = int64_t{W} * H >= int64_t{4} * 65536;
-    ringgraph::large_vector<orientation> unitOf(tabulate ? 65536 : 0);
-    if (tabulate) {
-        ringgraph::large_vector<float> g(65536), b(65536);
-        unitOrientations(g.data(), b.data());
-        for (size_t gb = 0; gb < 65536; ++gb) unitOf[gb] = orientation{g[gb], b[gb]};
-    }
+    ringgraph::large_vector<float> unitGreen(tabulate ? 65536 : 0);
+    if (tabulate) unitOrientations(unitGreen.data());
+    auto unitOfPixel = [&](uint32_t p) -> orientation {
+        if (!tabulate) return unitOrientation(p);
+        const uint32_t gb = (p >> 8) & 0xffffu;
+        return orientation{unitGreen[gb], unitGreen[((gb & 0xffu) << 8) | (gb >> 8)]};
+    };
 
     sweepStep steps[9];
     for (int j = 0; j < 9; ++j) {
@@ -113,14 +115,17 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     struct columnInputs {
         int32_t* red;  // signed bytes, widened for the vector unit
         int32_t* support;
-        double* g;  // single-precision values
-        double* b;
+        float* g;
+        float* b;
     };
     constexpr int32_t kMaxGroup = 16;
     constexpr int32_t kAhead = 8;  // rows
     const int32_t group = H <= 65536 ? kMaxGroup : 4;
     const int32_t rows = G.band_rows();
     uint16_t* cost = grid.cost.grid_data_for_overwrite();
+    // The least cost of each move out of each column, found on the way (the search's
+    // bounds need it); each column's entry is written by whichever half prices it.
+    std::vector<ringgraph::lattice_costs::column_moves> moves(static_cast<size_t>(W));
 
     // Prices the edges out of columns first..last.
     auto priceColumns = [&](int32_t first, int32_t last) {
@@ -129,9 +134,9 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         // columns are written side by side, row by row, and arrays a power of two apart
         // would all compete for the same few cache sets.
         const auto slots = static_cast<size_t>(2 * group);
-        const size_t intStride = static_cast<size_t>(H) + 16, realStride = static_cast<size_t>(H) + 8;
+        const size_t intStride = static_cast<size_t>(H) + 16, realStride = static_cast<size_t>(H) + 16;
         ringgraph::large_vector<int32_t> ints(2 * slots * intStride);
-        ringgraph::large_vector<double> reals(2 * slots * realStride);
+        ringgraph::large_vector<float> reals(2 * slots * realStride);
         std::vector<columnInputs> ring(slots);
         for (size_t k = 0; k < slots; ++k) {
             ring[k] = columnInputs{&ints[2 * k * intStride], &ints[(2 * k + 1) * intStride],
@@ -140,17 +145,11 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         auto slot = [&](int32_t x) -> columnInputs& { return ring[static_cast<size_t>(x % (2 * group))]; };
         auto prepareGroup = [&](int32_t g0) {
             const int32_t n = std::min(g0 + group, W) - g0;
-            int32_t* red[kMaxGroup];
-            int32_t* support[kMaxGroup];
-            double* g[kMaxGroup];
-            double* b[kMaxGroup];
-            for (int32_t k = 0; k < n; ++k) {
-                columnInputs& c = slot(g0 + k);
-                red[k] = c.red;
-                support[k] = c.support;
-                g[k] = c.g;
-                b[k] = c.b;
-            }
+            // The group's slots follow each other in the ring, so column k's arrays are a
+            // fixed distance on from column 0's.
+            int32_t* const ints0 = slot(g0).red;
+            float* const reals0 = slot(g0).g;
+            const size_t intStep = 2 * intStride, realStep = 2 * realStride;
             for (int32_t y = 0; y < H; ++y) {
                 const size_t r0 = static_cast<size_t>(rasterIndex(g0, y, W, H));
                 const uint32_t* primary = primaryRaster + r0;
@@ -164,38 +163,63 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
                     __builtin_prefetch(secondary - ahead);
                     __builtin_prefetch(secondary - ahead + n - 1);
                 }
-                for (int32_t k = 0; k < n; ++k) {
+                size_t i = static_cast<size_t>(y), r = static_cast<size_t>(y);
+                for (int32_t k = 0; k < n; ++k, i += intStep, r += realStep) {
                     const uint32_t p = primary[k];
-                    red[k][y] = signedByte(redOf(p));
-                    support[k][y] = signedByte(redOf(secondary[k]));
-                    const orientation u = tabulate ? unitOf[(p >> 8) & 0xffffu] : unitOrientation(p);
-                    g[k][y] = u.g;
-                    b[k][y] = u.b;
+                    ints0[i] = signedByte(redOf(p));
+                    ints0[i + intStride] = signedByte(redOf(secondary[k]));
+                    const orientation u = unitOfPixel(p);
+                    reals0[r] = u.g;
+                    reals0[r + realStride] = u.b;
                 }
             }
         };
-        std::vector<int32_t> run(static_cast<size_t>(rows));
+        // Each pixel's projections onto the nine steps, for the four columns an edge out of
+        // column x touches (x - 1 .. x + 2): every projection serves two edges, one as tail
+        // and one as head, and is worked out once.
+        const size_t alongStride = static_cast<size_t>(H) + 16;
+        ringgraph::large_vector<float> along(4 * 9 * alongStride);
+        auto alongOf = [&](int32_t x, int j) {
+            return along.data() + (static_cast<size_t>(x & 3) * 9 + static_cast<size_t>(j)) * alongStride;
+        };
+        auto project = [&](int32_t x) {
+            const columnInputs& c = slot(x);
+            for (int j = 0; j < 9; ++j) projectRun(c.g, c.b, H, steps[j], alongOf(x, j));
+        };
+
+        constexpr int32_t kStretch = 256;
+        std::vector<int32_t> run(9 * static_cast<size_t>(kStretch));
         int32_t prepared = (first - 1) / group * group;  // columns below this are in the ring
         prepareGroup(prepared);
         prepared += group;
+        int32_t projected = first - 2;  // columns up to this one have their projections
         for (int32_t x = first; x <= last; ++x) {
             if (stop != nullptr && stop->load(std::memory_order_relaxed)) return;
             while (prepared <= x + 2) {
                 prepareGroup(prepared);
                 prepared += group;
             }
+            while (projected < x + 2) project(++projected);
             const columnInputs& t = slot(x);
             uint16_t* column = cost + G.first_grid_edge(x, 3);
-            for (int j = 0; j < 9; ++j) {
-                const columnInputs& h = slot(x + kGridOffsets[j].dx);
-                const size_t head = static_cast<size_t>(3 + kGridOffsets[j].dy);
-                priceRun(sweepPixels{&t.red[3], &t.support[3], &t.g[3], &t.b[3]},
-                         sweepPixels{&h.red[head], &h.support[head], &h.g[head], &h.b[head]}, rows, steps[j],
-                         run.data());
-                for (int32_t i = 0; i < rows; ++i) {
-                    column[9 * static_cast<size_t>(i) + static_cast<size_t>(j)] = static_cast<uint16_t>(run[static_cast<size_t>(i)]);
+            int32_t least[9] = {0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff};
+            for (int32_t i0 = 0; i0 < rows; i0 += kStretch) {
+                const int32_t n = std::min(kStretch, rows - i0);
+                const size_t tail = static_cast<size_t>(3 + i0);
+                for (int j = 0; j < 9; ++j) {
+                    const int32_t hx = x + kGridOffsets[j].dx;
+                    const columnInputs& h = slot(hx);
+                    const size_t head = tail + static_cast<size_t>(kGridOffsets[j].dy);
+                    priceRun(sweepPixels{&t.red[tail], &t.support[tail], alongOf(x, j) + tail},
+                             sweepPixels{&h.red[head], &h.support[head], alongOf(hx, j) + head}, n, steps[j],
+                             &run[static_cast<size_t>(j) * kStretch]);
                 }
+                interleaveRuns(run.data(), kStretch, n, column + 9 * static_cast<size_t>(i0), least);
             }
+            moves[static_cast<size_t>(x)] = ringgraph::lattice_costs::column_moves{
+                static_cast<uint16_t>(std::min(least[5], least[6])),
+                static_cast<uint16_t>(std::min({least[2], least[3], least[4]})),
+                static_cast<uint16_t>(std::min(least[7], least[8]))};
         }
     };
 
@@ -210,6 +234,7 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     } else {
         priceColumns(1, cols);
     }
+    if (stop == nullptr || !stop->load(std::memory_order_relaxed)) grid.cost.set_column_moves(std::move(moves));
 }
 
 }  // namespace ringtrace

@@ -1,5 +1,6 @@
 #include "edge_cost_sweep.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace ringtrace {
@@ -19,26 +20,22 @@ inline double single(double v) { return static_cast<double>(static_cast<float>(v
 
 RT_CLONES
 void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const sweepStep& step, int32_t* out) {
-    const double ax = step.ax, ay = step.ay, weight = step.weight;
+    const double weight = step.weight;
     const int rowTerm = step.rowTerm;
     const int32_t* __restrict redT = tail.red;
     const int32_t* __restrict supT = tail.support;
-    const double* __restrict gT = tail.g;
-    const double* __restrict bT = tail.b;
+    const float* __restrict alongT = tail.along;
     const int32_t* __restrict redH = head.red;
     const int32_t* __restrict supH = head.support;
-    const double* __restrict gH = head.g;
-    const double* __restrict bH = head.b;
+    const float* __restrict alongH = head.along;
     int32_t* __restrict o = out;
     for (int32_t i = 0; i < n; ++i) {
         // ceil(half the red sum): the single-precision ceiling of (sum / 2.0) is exact.
         const int L = (redT[i] + redH[i] + 1) >> 1;
         // (sum / 256.0) is exact in single precision; multiplying by 1/256 is the same value.
         const double Q = static_cast<double>(supT[i] + supH[i]) * (1.0 / 256.0);
-        const double Pt = single(ax * gH[i] + ay * bH[i]);
-        const double Ps = single(ax * gT[i] + ay * bT[i]);
         // Halving is exact either way.
-        const double S = single((std::fabs(Pt) + std::fabs(Ps)) * 0.5);
+        const double S = single((double{alongH[i]} + double{alongT[i]}) * 0.5);
         const double denominator = ((S + 0.1) * static_cast<double>(L + 1)) * (Q + 0.01);
         const double c = single(weight / denominator);
         double v = std::ceil(c);  // c is a float value, so its ceiling is the float ceiling
@@ -50,15 +47,38 @@ void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const
 }
 
 RT_CLONES
-void unitOrientations(float* __restrict g, float* __restrict b) {
+void projectRun(const float* g, const float* b, int32_t n, const sweepStep& step, float* out) {
+    const double ax = step.ax, ay = step.ay;
+    const float* __restrict gs = g;
+    const float* __restrict bs = b;
+    float* __restrict o = out;
+    for (int32_t i = 0; i < n; ++i) o[i] = std::fabs(static_cast<float>(ax * double{gs[i]} + ay * double{bs[i]}));
+}
+
+RT_CLONES
+void interleaveRuns(const int32_t* runs, int32_t stride, int32_t n, uint16_t* out, int32_t least[9]) {
+    const int32_t* __restrict r = runs;
+    uint16_t* __restrict o = out;
+    const auto s = static_cast<size_t>(stride);
+    for (size_t j = 0; j < 9; ++j) {
+        int32_t m = least[j];
+        for (int32_t i = 0; i < n; ++i) m = std::min(m, r[j * s + static_cast<size_t>(i)]);
+        least[j] = m;
+    }
+    for (int32_t i = 0; i < n; ++i, o += 9) {
+        for (size_t j = 0; j < 9; ++j) o[j] = static_cast<uint16_t>(r[j * s + static_cast<size_t>(i)]);
+    }
+}
+
+RT_CLONES
+void unitOrientations(float* __restrict green) {
     for (int32_t gb = 0; gb < 65536; ++gb) {
         const double gv = static_cast<int8_t>(gb & 0xff) - 64;
         const double bv = static_cast<int8_t>(gb >> 8) - 64;
         // Squares and their sum are exact; the length is the single-precision root of the
         // single-precision sum, as for one pixel.
         const double n = single(std::sqrt(single(gv * gv + bv * bv)));
-        g[gb] = static_cast<float>(gv / n);
-        b[gb] = static_cast<float>(bv / n);
+        green[gb] = static_cast<float>(gv / n);
     }
 }
 

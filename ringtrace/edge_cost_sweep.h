@@ -14,21 +14,31 @@ struct sweepStep {
     int rowTerm;     // added to a positive cost
 };
 
-// Per-pixel inputs: the signed red bytes (primary and secondary) widened to int, and the
-// unit orientation vector (single-precision values held in doubles).
+// Per-pixel inputs: the signed red bytes (primary and secondary) widened to int, and how
+// far the step runs along the pixel's orientation (see projectRun).
 struct sweepPixels {
     const int32_t* red;
     const int32_t* support;
-    const double* g;
-    const double* b;
+    const float* along;
 };
+
+// out[i] = |the step vector . the unit orientation (g[i], b[i])|, the dot product evaluated
+// in double precision and rounded to single, for the n pixels of a column.
+void projectRun(const float* g, const float* b, int32_t n, const sweepStep& step, float* out);
 
 // Costs of the n edges from tail pixel i to head pixel i.
 void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const sweepStep& step, int32_t* out);
 
-// The unit orientation vector of every green/blue byte pair gb (green in the low byte),
-// exactly as the cost model works it out for one pixel: the bytes read as signed, less 64,
-// divided by the vector's single-precision length (NaN for a vector of length zero).
-void unitOrientations(float* g, float* b);
+// Writes nine runs of n costs (run j at runs + j * stride, each 0..65535) interleaved, the
+// nine costs of row i at out[9 * i .. 9 * i + 8], in one sequential pass, and lowers
+// least[j] to the least cost of run j.
+void interleaveRuns(const int32_t* runs, int32_t stride, int32_t n, uint16_t* out, int32_t least[9]);
+
+// The green component of the unit orientation vector of every green/blue byte pair gb
+// (green in the low byte), exactly as the cost model works it out for one pixel: the bytes
+// read as signed, less 64, the green one divided by the vector's single-precision length
+// (NaN for a vector of length zero). The blue component of pair gb is the green one of the
+// pair with its bytes swapped, as the length does not depend on their order.
+void unitOrientations(float* green);
 
 }  // namespace ringtrace

@@ -40,17 +40,25 @@ void goal_search::columnBounds(const lattice& L, const lattice_costs& cost) {
     columnBound_.assign(static_cast<size_t>(W) + 2, kNoBound);
     // Cheapest move out of each band column by dx = -1, +1, +2 (dx = 0 stays in the column).
     std::vector<std::array<int64_t, 3>> cheapest(static_cast<size_t>(W), {kNoBound, kNoBound, kNoBound});
-    const uint16_t* c = cols > 0 ? cost.grid_data() : nullptr;
-    for (int32_t x = 1; x <= cols; ++x) {
-        if (poll_) poll_();
-        uint16_t left = 0xffff, right = 0xffff, jump = 0xffff;
-        const uint16_t* e = c + L.first_grid_edge(x, 3);
-        for (int32_t i = 0; i < rows; ++i, e += 9) {
-            right = std::min({right, e[2], e[3], e[4]});
-            left = std::min({left, e[5], e[6]});
-            jump = std::min({jump, e[7], e[8]});
+    if (const lattice_costs::column_moves* moves = cost.current_column_moves()) {
+        for (int32_t x = 1; x <= cols; ++x) {
+            if (poll_) poll_();
+            const lattice_costs::column_moves& m = moves[x];
+            cheapest[static_cast<size_t>(x)] = {m.left, m.right, m.jump};
         }
-        cheapest[static_cast<size_t>(x)] = {left, right, jump};
+    } else {
+        const uint16_t* c = cols > 0 ? cost.grid_data() : nullptr;
+        for (int32_t x = 1; x <= cols; ++x) {
+            if (poll_) poll_();
+            uint16_t left = 0xffff, right = 0xffff, jump = 0xffff;
+            const uint16_t* e = c + L.first_grid_edge(x, 3);
+            for (int32_t i = 0; i < rows; ++i, e += 9) {
+                right = std::min({right, e[2], e[3], e[4]});
+                left = std::min({left, e[5], e[6]});
+                jump = std::min({jump, e[7], e[8]});
+            }
+            cheapest[static_cast<size_t>(x)] = {left, right, jump};
+        }
     }
     if (rows > 0 && W > 1) {
         // Column 1 is entered from the source by an edge of cost at least 1.

@@ -98,6 +98,7 @@ void lattice_costs::init(const lattice& L, int def) {
     grid_.clear();
     grid_.resize(static_cast<size_t>(gridCount_));  // left unwritten until written or asked for
     terminal_.assign(static_cast<size_t>(L.number_of_edges() - gridCount_), def);
+    moves_.clear();
 }
 
 void lattice_costs::materialise() {

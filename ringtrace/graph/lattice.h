@@ -126,6 +126,23 @@ public:
     // the costs can tell when it is out of date.
     uint64_t grid_version() const { return gridVersion_; }
     const int* terminal_data() const { return terminal_.data(); }
+
+    // The least grid cost of each move out of each band column, by dx = -1, +1 and +2, for
+    // a writer that works it out on its way through the costs (a search's bounds need it,
+    // and a second pass over every cost to find it costs more than the minima do). Entry x
+    // is column x (entry 0 unused). It belongs to the costs as they are when it is handed
+    // over: any later change to them drops it.
+    struct column_moves {
+        uint16_t left, right, jump;
+    };
+    void set_column_moves(std::vector<column_moves> moves) {
+        moves_ = std::move(moves);
+        movesVersion_ = gridVersion_;
+    }
+    // The table for the costs as they are now, or nullptr when there is none.
+    const column_moves* current_column_moves() const {
+        return movesVersion_ == gridVersion_ && !moves_.empty() ? moves_.data() : nullptr;
+    }
     int32_t grid_count() const { return gridCount_; }
 
 private:
@@ -141,6 +158,8 @@ private:
     uint64_t gridVersion_ = 0;
     large_vector<uint16_t> grid_;
     std::vector<int> terminal_;
+    std::vector<column_moves> moves_;
+    uint64_t movesVersion_ = 0;  // no cost table has version 0
 };
 
 }  // namespace ringgraph

@@ -2,6 +2,8 @@
 // against a plain, step-by-step rendering of the formula.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <random>
 #include <vector>
@@ -83,6 +85,26 @@ int plainCost(uint32_t ps, uint32_t pt, uint32_t ss, uint32_t st, int xs, int ys
     if (std::isnan(v) || v <= 0) return 0;
     int k = static_cast<int>(v);
     return K == 340 ? k : k + std::abs(ys - yt);
+}
+
+// The pass hands over the least cost of each move out of each column with its costs: it
+// must be exactly what a scan of the costs finds.
+void expectColumnMovesMatchCosts(const pixelGrid& g) {
+    const ringgraph::lattice_costs::column_moves* moves = g.cost.current_column_moves();
+    ASSERT_NE(moves, nullptr);
+    const uint16_t* c = g.cost.grid_data();
+    for (int32_t x = 1; x <= g.G.band_columns(); ++x) {
+        int left = 0xffff, right = 0xffff, jump = 0xffff;
+        for (int32_t y = 3; y < 3 + g.G.band_rows(); ++y) {
+            const uint16_t* e = c + g.G.first_grid_edge(x, y);
+            right = std::min({right, int{e[2]}, int{e[3]}, int{e[4]}});
+            left = std::min({left, int{e[5]}, int{e[6]}});
+            jump = std::min({jump, int{e[7]}, int{e[8]}});
+        }
+        ASSERT_EQ(moves[x].left, left) << "column " << x;
+        ASSERT_EQ(moves[x].right, right) << "column " << x;
+        ASSERT_EQ(moves[x].jump, jump) << "column " << x;
+    }
 }
 
 }  // namespace
@@ -176,7 +198,34 @@ TEST(EdgeCost, PassMatchesPlainFormulaOnRandomImages) {
             ASSERT_GE(g.cost[e], 0);
             ASSERT_LE(g.cost[e], 2001);
         }
+        expectColumnMovesMatchCosts(g);
     }
+}
+
+TEST(EdgeCost, ColumnMovesBelongToTheCostsTheyWereFoundWith) {
+    std::mt19937 rng(31);
+    uniformImage img(12, 300, 0, 0);  // more rows than the pass prices at a time
+    for (auto& w : img.primary) w = rng() & 0xffffffu;
+    for (auto& w : img.secondary) w = rng() & 0xffu;
+    pixelGrid g;
+    buildGrid(g, img.W, img.H);
+    EXPECT_EQ(g.cost.current_column_moves(), nullptr);
+    priceGridEdges(g, img.primary.data(), img.secondary.data());
+    expectColumnMovesMatchCosts(g);
+    // Any change to a grid cost, or writable storage handed out, drops them; a terminal
+    // cost does not touch them.
+    g.cost[edge{g.G.number_of_grid_edges()}] = 7;
+    EXPECT_NE(g.cost.current_column_moves(), nullptr);
+    g.cost[edge{0}] = 3;
+    EXPECT_EQ(g.cost.current_column_moves(), nullptr);
+    priceGridEdges(g, img.primary.data(), img.secondary.data());
+    ASSERT_NE(g.cost.current_column_moves(), nullptr);
+    g.cost.grid_data();
+    EXPECT_EQ(g.cost.current_column_moves(), nullptr);
+    // An abandoned pass leaves none.
+    const std::atomic<bool> stop{true};
+    priceGridEdges(g, img.primary.data(), img.secondary.data(), &stop);
+    EXPECT_EQ(g.cost.current_column_moves(), nullptr);
 }
 
 TEST(EdgeCost, LargeGridsRoundTheStepLengthInSinglePrecision) {
@@ -197,7 +246,7 @@ TEST(EdgeCost, LargeAndTallImagesArePricedLikeSmallOnes) {
     // time: every edge, wherever the pass splits its work, matches the plain formula.
     std::mt19937 rng(77);
     for (const auto& size : {std::pair{1037, 1031}, std::pair{9, 70001}}) {
-        const int W = size.first, H = size.second;
+        const int W = size.first, H = size.second;  // plain names: the check below captures them
         uniformImage img(W, H, 0, 0);
         for (auto& w : img.primary) w = rng() & 0xffffffu;
         for (auto& w : img.secondary) w = rng() & 0xffu;
@@ -222,6 +271,7 @@ TEST(EdgeCost, LargeAndTallImagesArePricedLikeSmallOnes) {
             }
         }
         for (int k = 0; k < 200000; ++k) check(edge{static_cast<int32_t>(rng() % static_cast<unsigned>(g.G.number_of_grid_edges()))});
+        expectColumnMovesMatchCosts(g);
     }
 }
 

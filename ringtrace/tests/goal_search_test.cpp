@@ -150,6 +150,29 @@ TEST(GoalSearch, PotentialIsAConsistentLowerBoundForEveryCorridor) {
     }
 }
 
+TEST(GoalSearch, ColumnMovesFromThePricingGiveTheSamePotential) {
+    // Priced costs come with each column's least moves; the same costs written edge by edge
+    // come without, and the bounds are then found from the costs. Both must agree.
+    std::mt19937 rng(12);
+    for (int round = 0; round < 6; ++round) {
+        imagePair img = randomPair(rng, randomSize(rng, 6, 40), randomSize(rng, 8, 60));
+        pricedGrid priced(img);
+        ASSERT_NE(priced.grid.cost.current_column_moves(), nullptr);
+        pixelGrid plain;
+        buildGrid(plain, img.W, img.H);
+        for (int32_t e = 0; e < plain.G.number_of_grid_edges(); ++e) plain.cost[edge{e}] = priced.grid.cost.get(edge{e});
+        ASSERT_EQ(plain.cost.current_column_moves(), nullptr);
+        ringgraph::goal_search a, b;
+        a.prepare(priced.grid.G, priced.grid.cost);
+        b.prepare(plain.G, plain.cost);
+        ASSERT_EQ(a.source_distance(), b.source_distance()) << "round " << round;
+        ASSERT_EQ(a.corridor_count(), b.corridor_count()) << "round " << round;
+        for (node v = plain.G.first_node(); v != plain.G.stop_node(); v = plain.G.next_node(v)) {
+            ASSERT_EQ(a.potential(priced.grid.G, v), b.potential(plain.G, v)) << "round " << round << " node " << v.index;
+        }
+    }
+}
+
 TEST(GoalSearch, RunsFollowTheTieRuleAndCapsAreLowerBounds) {
     std::mt19937 rng(99);
     int capped = 0, exactAtCap = 0;
