@@ -159,10 +159,7 @@ class Window {
     // The same; `below` receives how many of the window's elements lie in bins before it.
     uint8_t median(uint32_t& below) {
         const uint8_t m = median();
-        const int f = m - offset_;
-        // Lanes 16 and up count from the upper active bin on.
-        below = coarseLane(f > 16 ? first_ + 1 : first_);
-        if (f > 0) below += fineLane(f - 1);
+        below = countBefore(m - offset_);
         return m;
     }
 
@@ -267,15 +264,38 @@ class Window {
 #endif
     }
 
-    uint32_t coarseLane(int c) const { return lane(generic(coarse_), c); }
-    // Lane i (0 .. 31) of the active bins' fine counts.
-    uint32_t fineLane(int i) const {
+    // How many of the window's elements lie in bins before fine position f
+    // of the active bins: the cumulative count at f - 1 (lanes 16 and up
+    // count from the upper active bin on), or the coarse count below the
+    // active bins for f = 0. The lane is picked in registers: read back
+    // from memory right after a vector store, a lane waits for the store.
+    uint32_t countBefore(int f) const {
 #if defined(__AVX512BW__)
-        uint16_t lanes[32];
-        std::memcpy(lanes, &pair_, sizeof lanes);
-        return lanes[i];
+        const __m512i base = _mm512_permutexvar_epi16(baseIndex_, _mm512_castsi256_si512(coarse_));
+        const __m512i cumulative = _mm512_add_epi16(pair_, base);
+        // Index 32 takes lane 0 of `base`: the count below the lower active bin.
+        const int at = f > 0 ? f - 1 : 32;
+        const __m512i picked =
+            _mm512_permutex2var_epi16(cumulative, _mm512_set1_epi16(static_cast<short>(at)), base);
+        return static_cast<uint32_t>(_mm512_cvtsi512_si32(picked)) & 0xFFFF;
+#elif defined(__AVX2__)
+        const __m256i lowBase =
+            _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(coarse_, lowDword_), lowBytes_);
+        const __m256i highBase =
+            _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(coarse_, highDword_), highBytes_);
+        const int at = f > 0 ? f - 1 : 0;
+        const __m256i upper = _mm256_set1_epi32(at >= 16 ? -1 : 0);
+        const __m256i counts = _mm256_blendv_epi8(_mm256_add_epi16(low_, lowBase),
+                                                  _mm256_add_epi16(high_, highBase), upper);
+        const __m256i dword = _mm256_permutevar8x32_epi32(counts, _mm256_set1_epi32((at & 15) >> 1));
+        const uint32_t cumulative =
+            static_cast<uint32_t>(_mm256_cvtsi256_si32(dword)) >> (16 * (at & 1)) & 0xFFFF;
+        const uint32_t lowest = static_cast<uint32_t>(_mm256_cvtsi256_si32(lowBase)) & 0xFFFF;
+        return f > 0 ? cumulative : lowest;
 #else
-        return i < 16 ? lane(generic(low_), i) : lane(generic(high_), i - 16);
+        uint32_t count = lane(generic(coarse_), f > 16 ? first_ + 1 : first_);
+        if (f > 0) count += f - 1 < 16 ? lane(generic(low_), f - 1) : lane(generic(high_), f - 17);
+        return count;
 #endif
     }
 

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <random>
 #include <utility>
@@ -268,6 +269,50 @@ TYPED_TEST(FastMedian, SortedBlocksMatchReferenceOnEveryInstructionSet) {
     for (Isa isa : usableIsas()) {
         for (const Shape& s : shapes) {
             expectSameAsReference<TypeParam>(s, isa, Method::kSortedBlock, random);
+        }
+    }
+}
+
+TYPED_TEST(FastMedian, SortedBlocksFollowTheMedianThroughTheRankBins) {
+    // Pictures whose windows' medians sweep steadily through the rank bins,
+    // so that the median falls on every fine position of the two bins the
+    // window follows (the first included) and moves from one to the other
+    // and on: all-equal pictures at either extreme of the type (ranks by
+    // position alone), ramps along and across the slide, both extremes in
+    // halves and in a checkerboard.
+    using T = TypeParam;
+    const T low = std::numeric_limits<T>::lowest(), high = std::numeric_limits<T>::max();
+    const auto ramp = [](int i) { return static_cast<T>(i % 200); };
+    const std::function<T(int, int)> pictures[] = {
+        [&](int, int) { return low; },
+        [&](int, int) { return high; },
+        [&](int x, int) { return ramp(x); },
+        [&](int, int y) { return ramp(y); },
+        [&](int x, int y) { return ramp(3 * x + 2 * y); },
+        [&](int x, int) { return x < 70 ? low : high; },
+        [&](int x, int y) { return (x + y) % 2 ? low : high; }};
+    const int masks[][2] = {{15, 15}, {31, 9}, {9, 31}};
+    const int width = 150, height = 120, e = sizeof(T);
+    for (Isa isa : usableIsas()) {
+        for (std::size_t pic = 0; pic < std::size(pictures); ++pic) {
+            for (const auto& m : masks) {
+                const int line = width + m[0] - 1, lines = height + m[1] - 1;
+                std::vector<T> src(static_cast<std::size_t>(line) * lines);
+                for (int y = 0; y < lines; ++y) {
+                    for (int x = 0; x < line; ++x) src[y * line + x] = pictures[pic](x, y);
+                }
+                std::vector<T> expected(static_cast<std::size_t>(width) * height),
+                    actual(expected.size());
+                mediankernels::referenceMedian(src.data(), line * e, expected.data(), width * e,
+                                               {width, height}, {m[0], m[1]}, {0, 0});
+                ASSERT_EQ(mediankernels::fastMedian(src.data(), line * e, actual.data(), width * e,
+                                                    {width, height}, {m[0], m[1]}, {0, 0}, isa,
+                                                    Method::kSortedBlock),
+                          kMedianOk);
+                EXPECT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0)
+                    << mediankernels::isaName(isa) << " picture " << pic << " mask " << m[0] << "x"
+                    << m[1];
+            }
         }
     }
 }
