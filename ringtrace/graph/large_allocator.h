@@ -47,6 +47,8 @@ inline std::size_t mapped_size(std::size_t bytes) {
 // (the mapping is made one huge page larger and its ends given back). Null on failure;
 // unmap with unmap_block(p, bytes).
 inline void* map_block(std::size_t bytes) {
+    // Rounded up near the top of the address range the size would wrap round to a small one.
+    if (bytes > SIZE_MAX - 2 * kHugePage) return nullptr;
     const std::size_t size = mapped_size(bytes);
     if (size == bytes) {
         void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);

@@ -10,6 +10,7 @@
 
 #include "graph/dijkstra.h"
 #include "graph/integer.h"
+#include "graph/large_allocator.h"
 #include "graph/p_queue.h"
 
 using namespace ringgraph;
@@ -252,5 +253,28 @@ TEST(PriorityQueue, ChangedPrioritiesKeepTheirPlaceAmongEquals) {
             q.del_item(it);
         }
         EXPECT_EQ(q.size(), 0);
+    }
+}
+
+// Blocks from the huge page threshold up start at a huge page boundary and are writable to
+// their rounded-up end; sizes that cannot be rounded up are refused, not wrapped round.
+TEST(LargeBlocks, AlignedWholeHugePagesAndNoWrapRound) {
+    using namespace ringgraph;
+    for (const std::size_t bytes : {kWholeHugePagesFrom - 1, kWholeHugePagesFrom, kHugePage + 1, 3 * kHugePage}) {
+        auto* p = static_cast<unsigned char*>(map_block(bytes));
+        ASSERT_NE(p, nullptr) << bytes;
+        const std::size_t mapped = mapped_size(bytes);
+        EXPECT_GE(mapped, bytes);
+        if (bytes >= kWholeHugePagesFrom) {
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(p) % kHugePage, 0u) << bytes;
+            EXPECT_EQ(mapped % kHugePage, 0u) << bytes;
+        }
+        p[0] = 1;
+        p[mapped - 1] = 2;
+        EXPECT_EQ(p[0] + p[mapped - 1], 3);
+        unmap_block(p, bytes);
+    }
+    for (const std::size_t bytes : {SIZE_MAX, SIZE_MAX - kHugePage, SIZE_MAX - 2 * kHugePage + 1}) {
+        EXPECT_EQ(map_block(bytes), nullptr) << bytes;
     }
 }
