@@ -293,8 +293,20 @@ int main(int argc, char** argv) {
     long long plainUpTo = 2048LL * 2048, boostUpTo = 2048LL * 2048;
     int repeat = 5;
     std::string against;
-    for (int i = 1; i + 1 < argc; i += 2) {
+    for (int i = 1; i < argc; i += 2) {
         const std::string a = argv[i];
+        const bool known = a == "--sizes" || a == "--kinds" || a == "--plain-up-to" || a == "--boost-up-to" ||
+                           a == "--repeat" || a == "--against";
+        if (!known || i + 1 >= argc) {
+            std::fprintf(a == "--help" ? stdout : stderr,
+                         "usage: tracer_bench [--sizes WxH,...] [--kinds one,multi] [--repeat N]\n"
+                         "                    [--plain-up-to PIXELS] [--boost-up-to PIXELS] [--against PROGRAM]\n"
+                         "Times the tracer program on generated rings (one-iteration and multi-iteration\n"
+                         "searches), with the plain reference search and Boost.Graph peers up to the given\n"
+                         "sizes in pixels; --against runs another tracer program alternately and compares\n"
+                         "its new.tif byte for byte.\n");
+            return a == "--help" ? 0 : 2;
+        }
         if (a == "--sizes") sizesText = argv[i + 1];
         if (a == "--kinds") kinds = argv[i + 1];
         if (a == "--plain-up-to") plainUpTo = std::atoll(argv[i + 1]);
