@@ -69,14 +69,36 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
 
 #else
 
+namespace {
+
+// The larger compiled-in networks (7 x 7 and 9 x 9 masks, and 1 x 49 or
+// 3 x 27 ones) run from their tables in a loop, as runtimeNetworkMedian's
+// do: unrolled, they took nearly half of this file's build time, once per
+// type and instruction set, while the square masks take the sorted columns.
+template <typename T, int Count>
+void tableCount(const MedianJob& job, const std::ptrdiff_t* offsets) {
+    using W = Lanes<T, MK_VECTOR_BYTES>;
+    if constexpr (W::kCount > 1) {
+        if (job.width < W::kCount) return scalar::fixedNetworkMedian<T>(job, offsets);
+    }
+    constexpr NetworkTable kTable = kSelectionNetwork<Count>;
+    const RuntimeNetwork network{kTable.comparators, kTable.size};
+    alignas(64) typename W::V v[Count];
+    forEachFullVector<T>(job, [&](const unsigned char* base) {
+        return RuntimeWindow<W>::median(base, offsets, network, v, Count);
+    });
+}
+
+}  // namespace
+
 template <typename T>
 void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
     static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
     switch (job.maskWidth * job.maskHeight) {
         case 49:
-            return fixedCount<T, 49>(job, offsets);
+            return tableCount<T, 49>(job, offsets);
         case 81:
-            return fixedCount<T, 81>(job, offsets);
+            return tableCount<T, 81>(job, offsets);
         default:
             return fixedDispatch<T>(job, offsets, std::make_index_sequence<kMaxFixedNetwork>());
     }
