@@ -4,6 +4,7 @@
 // shared inline function.
 
 #include <cstring>
+#include <type_traits>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -143,27 +144,48 @@ uint64_t* sortItems(uint64_t* items, uint64_t* spare, int n) {
     return items;
 }
 
-// One block: `bu` x `bv` outputs whose region starts at `src`.
+// The element types' keys go out through one shared selection (see
+// selectInBlock); the type is told at run time, once per output.
+enum class ElementKind : uint8_t { kUint8, kUint16, kInt16, kFloat };
 template <typename T>
-void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsigned char* dst, int bu,
-                   int bv, const SortedBlockBuffers& buffers) {
-    using Key = SortKey<T>;
-    // Local copies: the byte stores below (bins, histograms) could alias the
-    // callers' structures, and the loops would read every field again.
-    const SortedBlockPlan p = plan;
-    const SortedBlockBuffers b = buffers;
-    const int ru = bu + p.maskU - 1, rv = bv + p.maskV - 1, n = ru * rv;
+constexpr ElementKind kKindOf = std::is_same_v<T, uint8_t>    ? ElementKind::kUint8
+                                : std::is_same_v<T, uint16_t> ? ElementKind::kUint16
+                                : std::is_same_v<T, int16_t>  ? ElementKind::kInt16
+                                                              : ElementKind::kFloat;
 
-    // Items: the key above the element's position (u, v). Their order before
-    // sorting only decides among equal keys, which stand for equal values.
-    // Read along the element-sized step, a line at a time.
+template <typename T>
+inline void storeValue(unsigned char* at, uint32_t key) {
+    const T value = SortKey<T>::value(key);
+    std::memcpy(at, &value, sizeof(T));
+}
+
+inline void storeKey(ElementKind kind, unsigned char* at, uint32_t key) {
+    switch (kind) {
+        case ElementKind::kUint8:
+            return storeValue<uint8_t>(at, key);
+        case ElementKind::kUint16:
+            return storeValue<uint16_t>(at, key);
+        case ElementKind::kInt16:
+            return storeValue<int16_t>(at, key);
+        case ElementKind::kFloat:
+            return storeValue<float>(at, key);
+    }
+}
+
+// Items of the block's region: the key above the element's position (u, v).
+// Their order before sorting only decides among equal keys, which stand for
+// equal values. Read along the element-sized step, a line at a time.
+template <typename T>
+void regionItems(const SortedBlockPlan& p, const unsigned char* src, int ru, int rv,
+                 uint64_t* items) {
+    using Key = SortKey<T>;
     const bool uInner = p.srcU <= p.srcV;
     const int lines = uInner ? rv : ru, inner = uInner ? ru : rv;
     const std::ptrdiff_t lineStep = uInner ? p.srcV : p.srcU;
     const int innerShift = uInner ? 16 : 0, lineShift = uInner ? 0 : 16;
     for (int l = 0; l < lines; ++l) {
         const unsigned char* from = src + l * lineStep;
-        uint64_t* to = b.items + static_cast<std::ptrdiff_t>(l) * inner;
+        uint64_t* to = items + static_cast<std::ptrdiff_t>(l) * inner;
         const uint64_t position = uint64_t{static_cast<uint32_t>(l)} << lineShift;
         for (int i = 0; i < inner; ++i) {
             T value;
@@ -172,7 +194,20 @@ void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsign
                     position;
         }
     }
-    const uint64_t* sorted = sortItems<Key::kBytes>(b.items, b.spare, n);
+}
+
+// The medians of one block of `bu` x `bv` outputs from its region's sorted
+// items, written as `kind`. The same for every element type, so that the
+// column histograms' slide is compiled once per instruction set, not once
+// per type.
+[[gnu::noinline]] void selectInBlock(const SortedBlockPlan& plan, const uint64_t* sorted,
+                                     unsigned char* dst, int bu, int bv,
+                                     const SortedBlockBuffers& buffers, ElementKind kind) {
+    // Local copies: the byte stores below (bins, histograms) could alias the
+    // callers' structures, and the loops would read every field again.
+    const SortedBlockPlan p = plan;
+    const SortedBlockBuffers b = buffers;
+    const int ru = bu + p.maskU - 1, rv = bv + p.maskV - 1, n = ru * rv;
     for (int r = 0; r < n; ++r) {
         const uint64_t at = sorted[r];
         const auto u = static_cast<uint16_t>(at >> 16), v = static_cast<uint16_t>(at);
@@ -199,13 +234,23 @@ void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsign
                 const auto members = static_cast<uint32_t>(__builtin_popcountll(in));
                 if (need < members) {
                     const uint32_t rank = group + static_cast<uint32_t>(selectBit(in, need));
-                    const T value = Key::value(b.keyOfRank[rank]);
-                    std::memcpy(dst + u0 * p.dstU + v0 * p.dstV, &value, sizeof(T));
+                    storeKey(kind, dst + u0 * p.dstU + v0 * p.dstV, b.keyOfRank[rank]);
                     return;
                 }
                 need -= members;
             }
         });
+}
+
+// One block: `bu` x `bv` outputs whose region starts at `src`.
+template <typename T>
+void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsigned char* dst, int bu,
+                   int bv, const SortedBlockBuffers& buffers) {
+    const int ru = bu + plan.maskU - 1, rv = bv + plan.maskV - 1;
+    regionItems<T>(plan, src, ru, rv, buffers.items);
+    const uint64_t* sorted =
+        sortItems<SortKey<T>::kBytes>(buffers.items, buffers.spare, ru * rv);
+    selectInBlock(plan, sorted, dst, bu, bv, buffers, kKindOf<T>);
 }
 
 }  // namespace
