@@ -4,7 +4,6 @@
 // shared inline function.
 
 #include <cstring>
-#include <type_traits>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -144,33 +143,8 @@ uint64_t* sortItems(uint64_t* items, uint64_t* spare, int n) {
     return items;
 }
 
-// The element types' keys go out through one shared selection (see
-// selectInBlock); the type is told at run time, once per output.
-enum class ElementKind : uint8_t { kUint8, kUint16, kInt16, kFloat };
-template <typename T>
-constexpr ElementKind kKindOf = std::is_same_v<T, uint8_t>    ? ElementKind::kUint8
-                                : std::is_same_v<T, uint16_t> ? ElementKind::kUint16
-                                : std::is_same_v<T, int16_t>  ? ElementKind::kInt16
-                                                              : ElementKind::kFloat;
-
-template <typename T>
-inline void storeValue(unsigned char* at, uint32_t key) {
-    const T value = SortKey<T>::value(key);
-    std::memcpy(at, &value, sizeof(T));
-}
-
-inline void storeKey(ElementKind kind, unsigned char* at, uint32_t key) {
-    switch (kind) {
-        case ElementKind::kUint8:
-            return storeValue<uint8_t>(at, key);
-        case ElementKind::kUint16:
-            return storeValue<uint16_t>(at, key);
-        case ElementKind::kInt16:
-            return storeValue<int16_t>(at, key);
-        case ElementKind::kFloat:
-            return storeValue<float>(at, key);
-    }
-}
+// Median keys kept in the sort's spare buffer of 64-bit items.
+using SpareKey [[gnu::may_alias]] = uint32_t;
 
 // Items of the block's region: the key above the element's position (u, v).
 // Their order before sorting only decides among equal keys, which stand for
@@ -196,13 +170,13 @@ void regionItems(const SortedBlockPlan& p, const unsigned char* src, int ru, int
     }
 }
 
-// The medians of one block of `bu` x `bv` outputs from its region's sorted
-// items, written as `kind`. The same for every element type, so that the
-// column histograms' slide is compiled once per instruction set, not once
-// per type.
+// The median keys of one block of `bu` x `bv` outputs from its region's
+// sorted items, to `keys` (bu * bv, u fastest). The same for every element
+// type, so that the column histograms' slide is compiled once per
+// instruction set, not once per type.
 [[gnu::noinline]] void selectInBlock(const SortedBlockPlan& plan, const uint64_t* sorted,
-                                     unsigned char* dst, int bu, int bv,
-                                     const SortedBlockBuffers& buffers, ElementKind kind) {
+                                     SpareKey* keys, int bu, int bv,
+                                     const SortedBlockBuffers& buffers) {
     // Local copies: the byte stores below (bins, histograms) could alias the
     // callers' structures, and the loops would read every field again.
     const SortedBlockPlan p = plan;
@@ -234,7 +208,7 @@ void regionItems(const SortedBlockPlan& p, const unsigned char* src, int ru, int
                 const auto members = static_cast<uint32_t>(__builtin_popcountll(in));
                 if (need < members) {
                     const uint32_t rank = group + static_cast<uint32_t>(selectBit(in, need));
-                    storeKey(kind, dst + u0 * p.dstU + v0 * p.dstV, b.keyOfRank[rank]);
+                    keys[v0 * bu + u0] = b.keyOfRank[rank];
                     return;
                 }
                 need -= members;
@@ -250,7 +224,17 @@ void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsign
     regionItems<T>(plan, src, ru, rv, buffers.items);
     const uint64_t* sorted =
         sortItems<SortKey<T>::kBytes>(buffers.items, buffers.spare, ru * rv);
-    selectInBlock(plan, sorted, dst, bu, bv, buffers, kKindOf<T>);
+    // The medians' keys go to the sort's other buffer, free by now, and from
+    // there out as values: no per-type work inside the slide.
+    auto* keys = reinterpret_cast<SpareKey*>(sorted == buffers.items ? buffers.spare : buffers.items);
+    selectInBlock(plan, sorted, keys, bu, bv, buffers);
+    const std::ptrdiff_t dstU = plan.dstU, dstV = plan.dstV;
+    for (int v = 0; v < bv; ++v) {
+        for (int u = 0; u < bu; ++u) {
+            const T value = SortKey<T>::value(keys[v * bu + u]);
+            std::memcpy(dst + u * dstU + v * dstV, &value, sizeof(T));
+        }
+    }
 }
 
 }  // namespace
