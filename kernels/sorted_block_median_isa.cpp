@@ -143,27 +143,23 @@ uint64_t* sortItems(uint64_t* items, uint64_t* spare, int n) {
     return items;
 }
 
-// One block: `bu` x `bv` outputs whose region starts at `src`.
-template <typename T>
-void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsigned char* dst, int bu,
-                   int bv, const SortedBlockBuffers& buffers) {
-    using Key = SortKey<T>;
-    // Local copies: the byte stores below (bins, histograms) could alias the
-    // callers' structures, and the loops would read every field again.
-    const SortedBlockPlan p = plan;
-    const SortedBlockBuffers b = buffers;
-    const int ru = bu + p.maskU - 1, rv = bv + p.maskV - 1, n = ru * rv;
+// Median keys kept in the sort's spare buffer of 64-bit items.
+using SpareKey [[gnu::may_alias]] = uint32_t;
 
-    // Items: the key above the element's position (u, v). Their order before
-    // sorting only decides among equal keys, which stand for equal values.
-    // Read along the element-sized step, a line at a time.
+// Items of the block's region: the key above the element's position (u, v).
+// Their order before sorting only decides among equal keys, which stand for
+// equal values. Read along the element-sized step, a line at a time.
+template <typename T>
+void regionItems(const SortedBlockPlan& p, const unsigned char* src, int ru, int rv,
+                 uint64_t* items) {
+    using Key = SortKey<T>;
     const bool uInner = p.srcU <= p.srcV;
     const int lines = uInner ? rv : ru, inner = uInner ? ru : rv;
     const std::ptrdiff_t lineStep = uInner ? p.srcV : p.srcU;
     const int innerShift = uInner ? 16 : 0, lineShift = uInner ? 0 : 16;
     for (int l = 0; l < lines; ++l) {
         const unsigned char* from = src + l * lineStep;
-        uint64_t* to = b.items + static_cast<std::ptrdiff_t>(l) * inner;
+        uint64_t* to = items + static_cast<std::ptrdiff_t>(l) * inner;
         const uint64_t position = uint64_t{static_cast<uint32_t>(l)} << lineShift;
         for (int i = 0; i < inner; ++i) {
             T value;
@@ -172,7 +168,20 @@ void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsign
                     position;
         }
     }
-    const uint64_t* sorted = sortItems<Key::kBytes>(b.items, b.spare, n);
+}
+
+// The median keys of one block of `bu` x `bv` outputs from its region's
+// sorted items, to `keys` (bu * bv, u fastest). The same for every element
+// type, so that the column histograms' slide is compiled once per
+// instruction set, not once per type.
+[[gnu::noinline]] void selectInBlock(const SortedBlockPlan& plan, const uint64_t* sorted,
+                                     SpareKey* keys, int bu, int bv,
+                                     const SortedBlockBuffers& buffers) {
+    // Local copies: the byte stores below (bins, histograms) could alias the
+    // callers' structures, and the loops would read every field again.
+    const SortedBlockPlan p = plan;
+    const SortedBlockBuffers b = buffers;
+    const int ru = bu + p.maskU - 1, rv = bv + p.maskV - 1, n = ru * rv;
     for (int r = 0; r < n; ++r) {
         const uint64_t at = sorted[r];
         const auto u = static_cast<uint16_t>(at >> 16), v = static_cast<uint16_t>(at);
@@ -199,13 +208,33 @@ void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsign
                 const auto members = static_cast<uint32_t>(__builtin_popcountll(in));
                 if (need < members) {
                     const uint32_t rank = group + static_cast<uint32_t>(selectBit(in, need));
-                    const T value = Key::value(b.keyOfRank[rank]);
-                    std::memcpy(dst + u0 * p.dstU + v0 * p.dstV, &value, sizeof(T));
+                    keys[v0 * bu + u0] = b.keyOfRank[rank];
                     return;
                 }
                 need -= members;
             }
         });
+}
+
+// One block: `bu` x `bv` outputs whose region starts at `src`.
+template <typename T>
+void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsigned char* dst, int bu,
+                   int bv, const SortedBlockBuffers& buffers) {
+    const int ru = bu + plan.maskU - 1, rv = bv + plan.maskV - 1;
+    regionItems<T>(plan, src, ru, rv, buffers.items);
+    const uint64_t* sorted =
+        sortItems<SortKey<T>::kBytes>(buffers.items, buffers.spare, ru * rv);
+    // The medians' keys go to the sort's other buffer, free by now, and from
+    // there out as values: no per-type work inside the slide.
+    auto* keys = reinterpret_cast<SpareKey*>(sorted == buffers.items ? buffers.spare : buffers.items);
+    selectInBlock(plan, sorted, keys, bu, bv, buffers);
+    const std::ptrdiff_t dstU = plan.dstU, dstV = plan.dstV;
+    for (int v = 0; v < bv; ++v) {
+        for (int u = 0; u < bu; ++u) {
+            const T value = SortKey<T>::value(keys[v * bu + u]);
+            std::memcpy(dst + u * dstU + v * dstV, &value, sizeof(T));
+        }
+    }
 }
 
 }  // namespace

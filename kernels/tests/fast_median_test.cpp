@@ -235,6 +235,20 @@ TEST(FastMedianSortedColumns, ThreeByThreeFloatPairsRedoneOnKeysOnlyWhereNeeded)
     }
 }
 
+// The 49- and 81-element networks run from tables over groups of adjacent
+// vectors: regions narrower than a group, one group and a ragged rest.
+TYPED_TEST(FastMedian, TabledNetworksMatchReferenceAcrossGroupsOfVectors) {
+    std::mt19937 random(23);
+    for (Isa isa : usableIsas()) {
+        for (const auto& [mw, mh] : {std::pair{7, 7}, std::pair{9, 9}, std::pair{1, 49},
+                                     std::pair{27, 3}}) {
+            for (int width : {100, 256, 300, 701}) {
+                expectSameAsReference<TypeParam>({width, 2, mw, mh}, isa, Method::kNetwork, random);
+            }
+        }
+    }
+}
+
 TYPED_TEST(FastMedian, RuntimeNetworkMatchesReference) {
     std::mt19937 random(22);
     // The last is wide enough for several of the widest vectors, with a ragged end.
