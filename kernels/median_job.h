@@ -34,10 +34,9 @@ struct RuntimeNetwork {
     int size;
 };
 
-// Window sizes whose networks are compiled in: every count up to
-// kMaxFixedNetwork fully unrolled, and the 7 x 7 and 9 x 9 squares' as
-// tables run in a loop (unrolled, they cost nearly half the vector builds'
-// time for shapes the sorted columns take when square).
+// Window sizes whose networks are compiled in, fully unrolled: every count up
+// to kMaxFixedNetwork, and the 7 x 7 and 9 x 9 squares (larger ones spill so
+// much that unrolling stops paying).
 inline constexpr int kMaxFixedNetwork = 25;
 inline constexpr int kLargerFixedNetworks[] = {49, 81};
 

@@ -69,72 +69,14 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
 
 #else
 
-namespace {
-
-// The larger compiled-in networks (7 x 7 and 9 x 9 masks, and 1 x 49 or
-// 3 x 27 ones) run from their tables in a loop: unrolled, they took nearly
-// half of this file's build time, once per type and instruction set, while
-// the square masks take the sorted columns. Each comparator is applied to
-// kGroup adjacent output vectors at once, so that reading the table costs
-// little per output and the vectors' exchanges overlap rather than wait on
-// each other through memory.
-template <typename T, int Count>
-void tableCount(const MedianJob& job, const std::ptrdiff_t* offsets) {
-    using W = Lanes<T, MK_VECTOR_BYTES>;
-    using V = typename W::V;
-    constexpr int kGroup = 4;
-    constexpr std::ptrdiff_t kSize = sizeof(T);
-    if constexpr (W::kCount > 1) {
-        if (job.width < W::kCount) return scalar::fixedNetworkMedian<T>(job, offsets);
-    }
-    constexpr NetworkTable kTable = kSelectionNetwork<Count>;
-    alignas(64) V v[Count][kGroup];
-    if (job.width < kGroup * W::kCount) {
-        const RuntimeNetwork network{kTable.comparators, kTable.size};
-        forEachFullVector<T>(job, [&](const unsigned char* base) {
-            return RuntimeWindow<W>::median(base, offsets, network, v[0], Count);
-        });
-        return;
-    }
-    constexpr int kSpan = kGroup * W::kCount;
-    for (int y = 0; y < job.height; ++y) {
-        const unsigned char* line = job.origin + y * job.srcStep;
-        unsigned char* out = job.dst + y * job.dstStep;
-        for (int x = 0;; x += kSpan) {
-            // The last group overlaps its predecessor.
-            const bool last = x + kSpan >= job.width;
-            if (last) x = job.width - kSpan;
-            const unsigned char* base = line + x * kSize;
-            for (int i = 0; i < Count; ++i) {
-                for (int g = 0; g < kGroup; ++g) {
-                    v[i][g] = W::load(base + g * W::kCount * kSize + offsets[i]);
-                }
-            }
-            // Every comparator exchanges both ways, as in RuntimeWindow.
-            for (int c = 0; c < kTable.size; ++c) {
-                const Comparator cmp = kTable.comparators[c];
-                for (int g = 0; g < kGroup; ++g) {
-                    compareExchange<CompareKind::kBoth>(v[cmp.low][g], v[cmp.high][g]);
-                }
-            }
-            for (int g = 0; g < kGroup; ++g) {
-                W::store(out + (x + g * W::kCount) * kSize, v[Count / 2][g]);
-            }
-            if (last) break;
-        }
-    }
-}
-
-}  // namespace
-
 template <typename T>
 void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
     static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
     switch (job.maskWidth * job.maskHeight) {
         case 49:
-            return tableCount<T, 49>(job, offsets);
+            return fixedCount<T, 49>(job, offsets);
         case 81:
-            return tableCount<T, 81>(job, offsets);
+            return fixedCount<T, 81>(job, offsets);
         default:
             return fixedDispatch<T>(job, offsets, std::make_index_sequence<kMaxFixedNetwork>());
     }

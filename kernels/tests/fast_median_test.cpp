@@ -235,9 +235,9 @@ TEST(FastMedianSortedColumns, ThreeByThreeFloatPairsRedoneOnKeysOnlyWhereNeeded)
     }
 }
 
-// The 49- and 81-element networks run from tables over groups of adjacent
-// vectors: regions narrower than a group, one group and a ragged rest.
-TYPED_TEST(FastMedian, TabledNetworksMatchReferenceAcrossGroupsOfVectors) {
+// The 49- and 81-element networks (7 x 7, 9 x 9 and the other shapes of those
+// sizes) over regions narrower than a few vectors, a few, and a ragged rest.
+TYPED_TEST(FastMedian, LargeNetworksMatchReferenceAcrossVectorWidths) {
     std::mt19937 random(23);
     for (Isa isa : usableIsas()) {
         for (const auto& [mw, mh] : {std::pair{7, 7}, std::pair{9, 9}, std::pair{1, 49},
