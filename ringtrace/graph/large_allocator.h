@@ -50,7 +50,7 @@ inline void* map_block(std::size_t bytes) {
     // Rounded up near the top of the address range the size would wrap round to a small one.
     if (bytes > SIZE_MAX - 2 * kHugePage) return nullptr;
     const std::size_t size = mapped_size(bytes);
-    if (size == bytes) {
+    if (bytes < kWholeHugePagesFrom) {
         void* p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
         return p == MAP_FAILED ? nullptr : p;
     }
