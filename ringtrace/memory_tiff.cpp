@@ -1,5 +1,7 @@
 #include "memory_tiff.h"
 
+#include "output_file.h"
+
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,18 +20,7 @@ TIFF* memoryTiff::open(const char* name) {
 
 bool memoryTiff::saveTo(int fd) const {
     if (lseek(fd, 0, SEEK_SET) != 0) return false;
-    const uint8_t* p = bytes_.data();
-    size_t left = bytes_.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            if (n == 0) errno = ENOSPC;
-            return false;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
-    }
+    if (!writeAll(fd, bytes_.data(), bytes_.size())) return false;
     return ftruncate(fd, static_cast<off_t>(bytes_.size())) == 0;
 }
 

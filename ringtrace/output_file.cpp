@@ -104,22 +104,29 @@ TIFF* pendingOutput::open(const std::string& finalPath, std::string& error) {
     return out;
 }
 
-bool pendingOutput::write(const std::string& finalPath, const std::string& content, std::string& error) {
-    const int fd = create(finalPath, error);
-    if (fd < 0) return false;
-    const char* p = content.data();
-    size_t left = content.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, left);
+bool writeAll(int fd, const void* data, size_t size) {
+    const auto* p = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = ::write(fd, p, size);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            error = describe("writing " + finalPath + " failed", n < 0 ? errno : ENOSPC);
-            close(fd);
-            abandon();
+            if (n == 0) errno = ENOSPC;
             return false;
         }
         p += n;
-        left -= static_cast<size_t>(n);
+        size -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+bool pendingOutput::write(const std::string& finalPath, const std::string& content, std::string& error) {
+    const int fd = create(finalPath, error);
+    if (fd < 0) return false;
+    if (!writeAll(fd, content.data(), content.size())) {
+        error = describe("writing " + finalPath + " failed", errno);
+        close(fd);
+        abandon();
+        return false;
     }
     if (close(fd) != 0) {
         error = describe("writing " + finalPath + " failed", errno);

@@ -50,4 +50,8 @@ private:
     bool guardSignals_ = true;
 };
 
+// Writes all `size` bytes at `fd`'s position, again where a write is interrupted or
+// partial. False with errno set when a write fails (ENOSPC when one writes nothing).
+bool writeAll(int fd, const void* data, size_t size);
+
 }  // namespace ringtrace
