@@ -62,6 +62,10 @@ bench: deps
 	cmake --build $(BENCH_BUILD) -j $(JOBS)
 	@bash bench/median/run.sh $(BENCH_BUILD)
 	$(BENCH_BUILD)/bin/tracer_bench
+	@# The statically linked program against the shared one where start-up weighs most.
+	if [ -x $(BENCH_BUILD)/bin/ringtrace-static ]; then $(BENCH_BUILD)/bin/tracer_bench \
+	  --sizes 256x256,720x400,1024x1024 --repeat 9 --plain-up-to 0 --boost-up-to 0 \
+	  --against $(BENCH_BUILD)/bin/ringtrace-static; fi
 	/usr/bin/python3 bench/python/tracer_bench.py --build $(BENCH_BUILD)
 	@mkdir -p $(BENCH_BUILD)/bench-results
 	$(BENCH_BUILD)/bin/hvhost_io_bench --dir $(BENCH_BUILD)/bench-results/hvhost | tee $(BENCH_BUILD)/bench-results/hvhost.md

@@ -35,6 +35,7 @@
 #include <stdexcept>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #ifdef RT_HAVE_BOOST_GRAPH
@@ -315,6 +316,30 @@ int main(int argc, char** argv) {
         if (a == "--against") against = argv[i + 1];
     }
     std::printf("processor: %s, %u hardware threads\n", bench::processorModel().c_str(), std::thread::hardware_concurrency());
+    // Start-up alone (loading the program and its libraries, then `--version`): the part of a
+    // small image's run that no change to the tracing can reach.
+    {
+        std::vector<std::pair<std::string, std::string>> programs{{"ringtrace", RINGTRACE_BIN}};
+        if (!against.empty()) programs.emplace_back("against", against);
+        const std::string here = ".";
+        std::vector<std::vector<double>> walls(programs.size());
+        for (int k = 0; k < 21; ++k) {
+            for (size_t i = 0; i < programs.size(); ++i) {
+                const char* program = programs[i].second.c_str();
+                const measured m = inChild(here, [program] {
+                    if (!std::freopen("/dev/null", "w", stdout)) return 126;
+                    execl(program, "ringtrace", "--version", static_cast<char*>(nullptr));
+                    return 127;
+                });
+                walls[i].push_back(m.seconds);
+            }
+        }
+        for (size_t i = 0; i < programs.size(); ++i) {
+            std::sort(walls[i].begin(), walls[i].end());
+            std::printf("start-up (%s --version), median wall of 21 runs: %s ms\n", programs[i].first.c_str(),
+                        ms(walls[i][walls[i].size() / 2]).c_str());
+        }
+    }
     std::printf("ringtrace: median wall of %d runs and its CPU time; peak is the largest of them\n", repeat);
     std::printf("%-5s %-11s %5s %5s %9s %6s %5s | %8s %8s %8s %6s | %9s %4s | %9s %4s %8s | %9s %4s %8s\n", "kind",
                 "size", "iters", "runs", "settled", "reused", "later", "wall ms", "cpu ms", "peak MB", "B/px",
