@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <optional>
@@ -18,7 +19,9 @@
 #include "cli/memory_plan.h"
 #include "cli/summary_json.h"
 #include "driver.h"
+#include "graph/large_allocator.h"
 #include "image_input.h"
+#include "loaded_tiff.h"
 #include "output_file.h"
 #include "pair_trace.h"
 #include "render_output.h"
@@ -247,12 +250,16 @@ py::dict traceFiles(const std::string& primaryPath, const std::string& secondary
 
 // One TIFF as the program's reader decodes it: (height, width, 3) uint8, top row first.
 py::array_t<uint8_t> readImage(const std::string& path) {
-    std::vector<uint32_t> raster;
+    // The raster and the array's storage are large blocks (see the large allocator): in
+    // ordinary fresh pages, faulting them in one by one cost more than decoding the file.
+    using bytes = ringgraph::large_vector<uint8_t>;
+    ringgraph::large_vector<uint32_t> raster;
+    auto rgb = std::make_unique<bytes>();
     int32_t W = 0, H = 0;
     int ok = 0;
     {
         py::gil_scoped_release nogil;
-        TIFF* tif = TIFFOpen(path.c_str(), "r");
+        TIFF* tif = openLoaded(path.c_str());
         if (tif != nullptr) {
             uint32_t w = 0, h = 0;
             TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
@@ -260,24 +267,29 @@ py::array_t<uint8_t> readImage(const std::string& path) {
             if (w > 0 && h > 0 && uint64_t{w} * h <= uint64_t{kMaxPixels}) {
                 W = static_cast<int32_t>(w);
                 H = static_cast<int32_t>(h);
-                raster.assign(static_cast<size_t>(int64_t{W} * H), 0);
+                raster.resize(static_cast<size_t>(int64_t{W} * H));  // reads as zero while fresh
                 ok = readRaster(tif, W, H, raster.data());
             }
             TIFFClose(tif);
         }
-    }
-    if (ok == 0) throw imageNotRead(std::string(kNotReadMessage) + ": " + path);
-    py::array_t<uint8_t> image({py::ssize_t{H}, py::ssize_t{W}, py::ssize_t{3}});
-    auto a = image.mutable_unchecked<3>();
-    for (int32_t y = 0; y < H; ++y) {
-        for (int32_t x = 0; x < W; ++x) {
-            const uint32_t word = raster[static_cast<size_t>(rasterIndex(x, y, W, H))];
-            a(y, x, 0) = redOf(word);
-            a(y, x, 1) = greenOf(word);
-            a(y, x, 2) = blueOf(word);
+        if (ok != 0) {
+            rgb->resize(static_cast<size_t>(int64_t{W} * H) * 3);
+            uint8_t* out = rgb->data();
+            for (int32_t y = 0; y < H; ++y) {
+                const uint32_t* row = raster.data() + rasterIndex(0, y, W, H);
+                for (int32_t x = 0; x < W; ++x, out += 3) {
+                    out[0] = redOf(row[x]);
+                    out[1] = greenOf(row[x]);
+                    out[2] = blueOf(row[x]);
+                }
+            }
         }
     }
-    return image;
+    if (ok == 0) throw imageNotRead(std::string(kNotReadMessage) + ": " + path);
+    uint8_t* data = rgb->data();
+    py::capsule owner(rgb.get(), [](void* p) { delete static_cast<bytes*>(p); });
+    rgb.release();
+    return py::array_t<uint8_t>({py::ssize_t{H}, py::ssize_t{W}, py::ssize_t{3}}, data, owner);
 }
 
 // Writes a marks picture (top row first) as the program writes "new.tif".
