@@ -313,7 +313,8 @@ int main(int argc, char** argv) {
         if (a == "--plain-up-to") plainUpTo = std::atoll(argv[i + 1]);
         if (a == "--boost-up-to") boostUpTo = std::atoll(argv[i + 1]);
         if (a == "--repeat") repeat = std::max(1, std::atoi(argv[i + 1]));
-        if (a == "--against") against = argv[i + 1];
+        // Absolute: every run starts in its ring's own folder.
+        if (a == "--against") against = std::filesystem::absolute(argv[i + 1]).string();
     }
     std::printf("processor: %s, %u hardware threads\n", bench::processorModel().c_str(), std::thread::hardware_concurrency());
     // Start-up alone (loading the program and its libraries, then `--version`): the part of a
