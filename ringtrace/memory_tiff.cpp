@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <stdexcept>
 
 namespace ringtrace {
 
@@ -16,6 +18,15 @@ TIFF* memoryTiff::open(const char* name) {
     bytes_.clear();
     position_ = 0;
     return TIFFClientOpen(name, "w", this, read, write, seek, close, size, nullptr, nullptr);
+}
+
+void memoryTiff::reserve(size_t bytes) {
+    try {
+        bytes_.reserve(bytes);
+    } catch (const std::bad_alloc&) {
+        // The writes grow it as they go.
+    } catch (const std::length_error&) {
+    }
 }
 
 bool memoryTiff::saveTo(int fd) const {

@@ -28,6 +28,11 @@ public:
     // libtiff's messages call it. The object must outlive the handle.
     TIFF* open(const char* name);
 
+    // Room for an image of about `bytes` bytes, taken at once: grown by doubling as libtiff
+    // writes, a small image would pass through several fresh blocks and be copied on the
+    // way. Only a hint: when the room cannot be had, the image grows as it is written.
+    void reserve(size_t bytes);
+
     // Writes everything written so far to `fd` from its start. False on failure, with
     // errno as the failed call left it (ENOSPC for a write that wrote nothing).
     bool saveTo(int fd) const;

@@ -27,6 +27,10 @@ public:
     // Creates the temporary file and opens a TIFF for writing whose bytes reach it at
     // commit() (in one write: see memoryTiff). Null on failure (`error` says why).
     TIFF* open(const std::string& finalPath, std::string& error);
+    // Tells the image opened by open() how large it will be about (see memoryTiff::reserve).
+    void expect(size_t bytes) {
+        if (image_) image_->reserve(bytes);
+    }
     // Creates the temporary file and writes `content` into it. False on failure (`error`
     // says why; nothing is left behind).
     bool write(const std::string& finalPath, const std::string& content, std::string& error);

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "large_allocator.h"
+
 namespace ringgraph {
 
 class radix_heap {
@@ -42,7 +44,7 @@ public:
     // Removes and returns an entry of least key. Precondition: not empty.
     entry pop() {
         if (buckets_[0].empty()) refill();
-        std::vector<entry>& b = buckets_[0];
+        bucket& b = buckets_[0];
         const entry e = b.back();
         b.pop_back();
         --size_;
@@ -55,7 +57,7 @@ private:
     void refill() {
         assert(mask_ != 0);
         const int i = __builtin_ctzll(mask_) + 1;
-        std::vector<entry>& from = buckets_[i];
+        bucket& from = buckets_[i];
         uint64_t least = from.front().key;
         for (const entry& e : from) least = e.key < least ? e.key : least;
         last_ = least;
@@ -69,7 +71,9 @@ private:
         mask_ &= ~(uint64_t{1} << (i - 1));
     }
 
-    std::vector<entry> buckets_[65];
+    // The first run grows the buckets to a few hundred KiB in all; later runs reuse them.
+    using bucket = std::vector<entry, populated_allocator<entry>>;
+    bucket buckets_[65];
     uint64_t mask_ = 0;  // bit b - 1 set: bucket b (1..64) is not empty
     uint64_t last_ = 0;
     int64_t size_ = 0;

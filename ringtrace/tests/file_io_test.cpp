@@ -99,14 +99,21 @@ TEST(FileOutput, MemoryImageIsTheFileLibtiffWrites) {
         ASSERT_NE(file, nullptr);
         EXPECT_TRUE(writeContour(file, contour, W, H));
         TIFFClose(file);
-        pendingOutput pending;
-        std::string why;
-        TIFF* memory = pending.open(dir.file("memory.tif"), why);
-        ASSERT_NE(memory, nullptr) << why;
-        EXPECT_TRUE(writeContour(memory, contour, W, H));
-        TIFFClose(memory);
-        ASSERT_TRUE(pending.commit(why)) << why;
-        EXPECT_EQ(fileBytes(dir.file("memory.tif")), fileBytes(dir.file("file.tif"))) << W << " x " << H;
+        // Without a size hint, with one far too small, about right, and far too large: the
+        // hint only sets aside room, and the bytes are the same.
+        const size_t pixels = static_cast<size_t>(W) * static_cast<size_t>(H);
+        for (const size_t hint : {size_t{0}, size_t{1}, pixels + 16 * static_cast<size_t>(H) + 4096, size_t{8} << 20}) {
+            pendingOutput pending;
+            std::string why;
+            TIFF* memory = pending.open(dir.file("memory.tif"), why);
+            ASSERT_NE(memory, nullptr) << why;
+            if (hint > 0) pending.expect(hint);
+            EXPECT_TRUE(writeContour(memory, contour, W, H));
+            TIFFClose(memory);
+            ASSERT_TRUE(pending.commit(why)) << why;
+            EXPECT_EQ(fileBytes(dir.file("memory.tif")), fileBytes(dir.file("file.tif")))
+                << W << " x " << H << ", room for " << hint << " bytes";
+        }
     }
 }
 

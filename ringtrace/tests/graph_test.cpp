@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <limits>
+#include <queue>
 #include <random>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "graph/integer.h"
 #include "graph/large_allocator.h"
 #include "graph/p_queue.h"
+#include "graph/radix_heap.h"
 
 using namespace ringgraph;
 
@@ -194,6 +196,36 @@ TEST(PriorityQueue, DrainsInKeyOrderFirstInFirstOutAmongEquals) {
     }
     EXPECT_EQ(q.size(), 0);
     EXPECT_FALSE(q.find_min());
+}
+
+TEST(PriorityQueue, RadixHeapDrainsLargeQueuesInKeyOrderAndAgainAfterClearing) {
+    // Enough entries for the buckets to outgrow the heap's small blocks and take populated
+    // ones, pushed and popped in turn as a search does; the second round reuses the buckets.
+    radix_heap q;
+    std::mt19937 rng(11);
+    for (int round = 0; round < 2; ++round) {
+        q.clear();
+        std::priority_queue<uint64_t, std::vector<uint64_t>, std::greater<>> reference;
+        uint64_t last = 0;
+        for (int i = 0; i < 300000; ++i) {
+            const int pushes = static_cast<int>(rng() % 3);
+            for (int k = 0; k < pushes; ++k) {
+                const uint64_t key = last + rng() % 5000;
+                q.push(key, i);
+                reference.push(key);
+            }
+            if (!reference.empty() && rng() % 2 == 0) {
+                ASSERT_EQ(q.pop().key, reference.top()) << "round " << round << " step " << i;
+                last = reference.top();
+                reference.pop();
+            }
+        }
+        while (!reference.empty()) {
+            ASSERT_EQ(q.pop().key, reference.top());
+            reference.pop();
+        }
+        EXPECT_TRUE(q.empty());
+    }
 }
 
 TEST(PriorityQueue, DeletingAnItemKeepsOtherHandlesValid) {
