@@ -73,6 +73,12 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
 template <typename T>
 void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
     if constexpr (kWordsAsSigned && std::is_same_v<T, uint16_t>) {
+        // Up to four elements the two passes over memory cost more than the
+        // emulated min / max save (1 x 3: 0.29 against 0.44 ns per output).
+        constexpr int kLargestDirect = 4;
+        if (job.maskWidth * job.maskHeight <= kLargestDirect) {
+            return fixedDispatch<T>(job, offsets, std::make_index_sequence<kLargestDirect>());
+        }
         return flippedWordMedian(job, [](const MedianJob& part) {
             fixedNetworkMedian<int16_t>(part, wordWindowOffsets(part).data());
         });
