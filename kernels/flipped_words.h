@@ -69,11 +69,14 @@ void flippedWordMedian(const MedianJob& job, SignedKernel signedKernel) {
     // Elements of one strip's source: 128 KB, well within the second-level cache.
     constexpr int kStripElements = 64 * 1024;
     const int columns = job.width + job.maskWidth - 1;
+    // Whole cache lines and one more: lines a power of two apart (or
+    // nearly) would all fall in the same few sets of the first-level cache,
+    // which tall windows read at once.
+    const std::ptrdiff_t stride = (static_cast<std::ptrdiff_t>(columns) * 2 + 63) / 64 * 64 + 64;
     const int strip = std::max(16, kStripElements / columns - (job.maskHeight - 1));
-    std::vector<uint16_t> words(static_cast<std::size_t>(columns) *
+    std::vector<uint16_t> words(static_cast<std::size_t>(stride / 2) *
                                 (std::min(strip, job.height) + job.maskHeight - 1));
     auto* buffer = reinterpret_cast<unsigned char*>(words.data());
-    const std::ptrdiff_t stride = static_cast<std::ptrdiff_t>(columns) * 2;
     for (int first = 0; first < job.height; first += strip) {
         const int lines = std::min(strip, job.height - first);
         for (int r = 0; r < lines + job.maskHeight - 1; ++r) {
