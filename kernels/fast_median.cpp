@@ -209,8 +209,8 @@ MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dst
         // instructions each; past 81 elements the networks then lose to the
         // sorted blocks. (SSE2 filters unsigned words as signed ones; the
         // one-lane build keeps its choice for them.)
-        const bool emulatedMinMax = sizeof(T) == 4 ? isa <= Isa::kSse2
-                                                   : std::is_same_v<T, uint16_t> && isa == Isa::kScalar;
+        const bool emulatedMinMax =
+            sizeof(T) == 4 ? isa <= Isa::kSse2 : std::is_same_v<T, uint16_t> && isa == Isa::kScalar;
         if (emulatedMinMax && method == Method::kSortedColumns && count > kNetworkLimit) {
             method = Method::kSortedBlock;
         }

@@ -6,8 +6,9 @@
 // onto the signed one, so the median of the flipped words, flipped back, is
 // the median itself, bit for bit. The source is flipped a strip of lines at
 // a time into a buffer that stays in cache, and each strip's output lines are
-// flipped back in place: two cheap passes that make these kernels about twice
-// as fast there and save compiling every network a second time.
+// flipped back in place: two cheap passes that make these kernels two to four
+// times as fast there and save compiling every network a second time. The
+// smallest kernels (3 x 3, networks of up to four words) do without them.
 //
 // Included by the per-instruction-set files, inside their MK_ISA_NS.
 

@@ -328,10 +328,13 @@ void sortedColumnMedian(const MedianJob& job, void* scratch) {
                                std::make_index_sequence<std::size(kSortedColumnShapes)>()));
 #else
     if constexpr (kWordsAsSigned && std::is_same_v<T, uint16_t>) {
-        if (job.maskWidth == 3 && job.maskHeight == 3 && job.width >= Lanes<int16_t, MK_VECTOR_BYTES>::kCount) {
+        if (job.maskWidth == 3 && job.maskHeight == 3 &&
+            job.width >= Lanes<int16_t, MK_VECTOR_BYTES>::kCount) {
             return median3x3<FlippedWord>(job);
         }
-        flippedWordMedian(job, [&](const MedianJob& part) { sortedColumnMedian<int16_t>(part, scratch); });
+        flippedWordMedian(job, [&](const MedianJob& part) {
+            sortedColumnMedian<int16_t>(part, scratch);
+        });
     } else {
         // Regions narrower than a vector go to the scalar build: compiling every
         // network a second time on single lanes here would double this file's
@@ -344,7 +347,7 @@ void sortedColumnMedian(const MedianJob& job, void* scratch) {
         }
         // For OrderedFloat the source holds the floats themselves.
         dispatch<T>(job, static_cast<unsigned char*>(scratch),
-                    std::make_index_sequence<sizeof kSortedColumnShapes / sizeof kSortedColumnShapes[0]>());
+                    std::make_index_sequence<std::size(kSortedColumnShapes)>());
     }
 #endif
 }

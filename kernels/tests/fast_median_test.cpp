@@ -277,7 +277,8 @@ TEST(FastMedianWords, UnsignedWordsAroundTheTopBitOverManyStrips) {
             const int srcLine = s.width + s.maskWidth + 2, srcLines = s.height + s.maskHeight - 1;
             std::vector<uint16_t> src(static_cast<size_t>(srcLine) * srcLines);
             for (uint16_t& v : src) {
-                v = random() % 2 ? near[random() % std::size(near)] : static_cast<uint16_t>(random());
+                v = random() % 2 ? near[random() % std::size(near)]
+                                 : static_cast<uint16_t>(random());
             }
             const int e = sizeof(uint16_t);
             std::vector<uint16_t> expected(static_cast<size_t>(s.width) * s.height),
@@ -285,7 +286,8 @@ TEST(FastMedianWords, UnsignedWordsAroundTheTopBitOverManyStrips) {
             const MedianKernelPoint anchor{s.maskWidth / 2, s.maskHeight / 2};
             const uint16_t* at = src.data() + anchor.x + anchor.y * srcLine;
             mediankernels::referenceMedian(at, srcLine * e, expected.data(), s.width * e,
-                                           {s.width, s.height}, {s.maskWidth, s.maskHeight}, anchor);
+                                           {s.width, s.height}, {s.maskWidth, s.maskHeight},
+                                           anchor);
             ASSERT_EQ(mediankernels::fastMedian(at, srcLine * e, actual.data(), s.width * e,
                                                 {s.width, s.height}, {s.maskWidth, s.maskHeight},
                                                 anchor, isa, method),
