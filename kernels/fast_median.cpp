@@ -205,12 +205,13 @@ MedianKernelStatus fastMedian(const T* src, int32_t srcStep, T* dst, int32_t dst
     const int count = mask.width * mask.height;
     if (method == Method::kAuto) {
         method = automaticMethod<T>(mask.width, mask.height);
-        // Without SSE4.1 the lane-wise min / max of unsigned 16-bit and
-        // 32-bit keys take several instructions each; past 81 elements the
-        // networks then lose to the sorted blocks.
-        constexpr bool kEmulatedMinMax = std::is_same_v<T, uint16_t> || sizeof(T) == 4;
-        if (kEmulatedMinMax && isa <= Isa::kSse2 && method == Method::kSortedColumns &&
-            count > kNetworkLimit) {
+        // Without SSE4.1 the lane-wise min / max of 32-bit keys take several
+        // instructions each; past 81 elements the networks then lose to the
+        // sorted blocks. (SSE2 filters unsigned words as signed ones; the
+        // one-lane build keeps its choice for them.)
+        const bool emulatedMinMax =
+            sizeof(T) == 4 ? isa <= Isa::kSse2 : std::is_same_v<T, uint16_t> && isa == Isa::kScalar;
+        if (emulatedMinMax && method == Method::kSortedColumns && count > kNetworkLimit) {
             method = Method::kSortedBlock;
         }
     }

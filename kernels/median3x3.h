@@ -17,9 +17,12 @@
 // and a pair of lines that met any other value is done again on ordered keys.
 
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <type_traits>
 #include <utility>
 
+#include "flipped_words.h"
 #include "median_job.h"
 #include "network_median.h"
 
@@ -27,8 +30,9 @@ namespace mediankernels::MK_ISA_NS {
 
 #if MK_VECTOR_BYTES > 0
 
-// T: the element type, or OrderedFloat for floats. Keyed: floats are turned
-// into ordered keys on load and back on store.
+// T: the element type, OrderedFloat for floats or FlippedWord for unsigned
+// words taken as signed ones. Keyed: floats are turned into ordered keys on
+// load and back on store.
 template <typename T, bool Keyed>
 struct Median3x3 {
     using Key = typename KeyOf<T>::Key;
@@ -40,6 +44,7 @@ struct Median3x3 {
     static constexpr bool kFloat = std::is_same_v<T, OrderedFloat>;
     // Raw float bits: the largest, as unsigned, is tracked.
     static constexpr bool kTracked = kFloat && !Keyed;
+    static constexpr bool kFlipped = std::is_same_v<T, FlippedWord>;
 
     // One vector of sorted source columns.
     struct Columns {
@@ -67,10 +72,12 @@ struct Median3x3 {
             v = (v & 0x7FFFFFFF) > 0x7F800000 ? V{} + 0x7FC00000 : v;
             v ^= (v >> 31) & 0x7FFFFFFF;
         }
+        if constexpr (kFlipped) v ^= std::numeric_limits<int16_t>::min();
         return v;
     }
     static void store(unsigned char* p, V v) {
         if constexpr (kFloat && Keyed) v ^= (v >> 31) & 0x7FFFFFFF;
+        if constexpr (kFlipped) v ^= std::numeric_limits<int16_t>::min();
         std::memcpy(p, &v, sizeof v);
     }
 

@@ -4,6 +4,7 @@
 #include <array>
 #include <iterator>
 
+#include "flipped_words.h"
 #include "isa_kernels.h"
 #include "network_median.h"
 
@@ -71,14 +72,26 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
 
 template <typename T>
 void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
-    static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
-    switch (job.maskWidth * job.maskHeight) {
-        case 49:
-            return fixedCount<T, 49>(job, offsets);
-        case 81:
-            return fixedCount<T, 81>(job, offsets);
-        default:
-            return fixedDispatch<T>(job, offsets, std::make_index_sequence<kMaxFixedNetwork>());
+    if constexpr (kWordsAsSigned && std::is_same_v<T, uint16_t>) {
+        // Up to four elements the two passes over memory cost more than the
+        // emulated min / max save (1 x 3: 0.29 against 0.44 ns per output).
+        constexpr int kLargestDirect = 4;
+        if (job.maskWidth * job.maskHeight <= kLargestDirect) {
+            return fixedDispatch<T>(job, offsets, std::make_index_sequence<kLargestDirect>());
+        }
+        return flippedWordMedian(job, [](const MedianJob& part) {
+            fixedNetworkMedian<int16_t>(part, wordWindowOffsets(part).data());
+        });
+    } else {
+        static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
+        switch (job.maskWidth * job.maskHeight) {
+            case 49:
+                return fixedCount<T, 49>(job, offsets);
+            case 81:
+                return fixedCount<T, 81>(job, offsets);
+            default:
+                return fixedDispatch<T>(job, offsets, std::make_index_sequence<kMaxFixedNetwork>());
+        }
     }
 }
 
@@ -87,19 +100,25 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
 template <typename T>
 void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,
                           const RuntimeNetwork& network, void* scratch) {
-    using W = Lanes<T, MK_VECTOR_BYTES>;
-    using S = Lanes<T, 0>;
-    const int count = job.maskWidth * job.maskHeight;
-    auto* wide = static_cast<typename W::V*>(scratch);
-    auto* narrow = static_cast<typename S::V*>(scratch);
-    forEachOutputVector<T>(
-        job,
-        [&](const unsigned char* base) {
-            return RuntimeWindow<W>::median(base, offsets, network, wide, count);
-        },
-        [&](const unsigned char* base) {
-            return RuntimeWindow<S>::median(base, offsets, network, narrow, count);
+    if constexpr (kWordsAsSigned && std::is_same_v<T, uint16_t>) {
+        return flippedWordMedian(job, [&](const MedianJob& part) {
+            runtimeNetworkMedian<int16_t>(part, wordWindowOffsets(part).data(), network, scratch);
         });
+    } else {
+        using W = Lanes<T, MK_VECTOR_BYTES>;
+        using S = Lanes<T, 0>;
+        const int count = job.maskWidth * job.maskHeight;
+        auto* wide = static_cast<typename W::V*>(scratch);
+        auto* narrow = static_cast<typename S::V*>(scratch);
+        forEachOutputVector<T>(
+            job,
+            [&](const unsigned char* base) {
+                return RuntimeWindow<W>::median(base, offsets, network, wide, count);
+            },
+            [&](const unsigned char* base) {
+                return RuntimeWindow<S>::median(base, offsets, network, narrow, count);
+            });
+    }
 }
 
 void orderedFloatKeys(const unsigned char* floats, int count, int32_t* keys) {

@@ -3,6 +3,7 @@
 // MK_VECTOR_BYTES defined.
 
 #include "compiled_networks.h"
+#include "flipped_words.h"
 #include "isa_kernels.h"
 #include "median3x3.h"
 #include "network_median.h"
@@ -223,11 +224,12 @@ struct SortedColumns {
 };
 
 // Whether lane-wise min / max of T's keys take several instructions each
-// (16-bit unsigned and 32-bit lanes on x86-64 before SSE4.1).
+// (32-bit lanes on x86-64 before SSE4.1; 16-bit unsigned words go there as
+// signed ones, see flipped_words.h).
 template <typename T>
 inline constexpr bool kEmulatedMinMax =
 #if defined(__x86_64__) && !defined(__SSE4_1__)
-    MK_VECTOR_BYTES > 0 && (std::is_same_v<T, uint16_t> || std::is_same_v<T, OrderedFloat>);
+    MK_VECTOR_BYTES > 0 && std::is_same_v<T, OrderedFloat>;
 #else
     false;
 #endif
@@ -325,18 +327,28 @@ void sortedColumnMedian(const MedianJob& job, void* scratch) {
         job, sortedColumnTable(job.maskWidth, job.maskHeight,
                                std::make_index_sequence<std::size(kSortedColumnShapes)>()));
 #else
-    // Regions narrower than a vector go to the scalar build: compiling every
-    // network a second time on single lanes here would double this file's
-    // build time for the rarest shapes.
-    if constexpr (MK_VECTOR_BYTES > 0) {
-        using Key = typename Lanes<T, 0>::Key;
-        if (job.width < Lanes<Key, MK_VECTOR_BYTES>::kCount) {
-            return scalar::sortedColumnMedian<T>(job, scratch);
+    if constexpr (kWordsAsSigned && std::is_same_v<T, uint16_t>) {
+        if (job.maskWidth == 3 && job.maskHeight == 3 &&
+            job.width >= Lanes<int16_t, MK_VECTOR_BYTES>::kCount) {
+            return median3x3<FlippedWord>(job);
         }
+        flippedWordMedian(job, [&](const MedianJob& part) {
+            sortedColumnMedian<int16_t>(part, scratch);
+        });
+    } else {
+        // Regions narrower than a vector go to the scalar build: compiling every
+        // network a second time on single lanes here would double this file's
+        // build time for the rarest shapes.
+        if constexpr (MK_VECTOR_BYTES > 0) {
+            using Key = typename Lanes<T, 0>::Key;
+            if (job.width < Lanes<Key, MK_VECTOR_BYTES>::kCount) {
+                return scalar::sortedColumnMedian<T>(job, scratch);
+            }
+        }
+        // For OrderedFloat the source holds the floats themselves.
+        dispatch<T>(job, static_cast<unsigned char*>(scratch),
+                    std::make_index_sequence<std::size(kSortedColumnShapes)>());
     }
-    // For OrderedFloat the source holds the floats themselves.
-    dispatch<T>(job, static_cast<unsigned char*>(scratch),
-                std::make_index_sequence<sizeof kSortedColumnShapes / sizeof kSortedColumnShapes[0]>());
 #endif
 }
 

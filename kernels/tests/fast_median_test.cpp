@@ -260,6 +260,45 @@ TYPED_TEST(FastMedian, RuntimeNetworkMatchesReference) {
     }
 }
 
+TEST(FastMedianWords, UnsignedWordsAroundTheTopBitOverManyStrips) {
+    // Where unsigned words are filtered as signed ones with the top bit
+    // flipped, a strip of lines at a time: values on both sides of the top
+    // bit, regions taller than several strips (for tall masks too), steps
+    // longer than a line, and every kernel that reads words.
+    std::mt19937 random(41);
+    const uint16_t near[] = {0x7FFE, 0x7FFF, 0x8000, 0x8001, 0, 0xFFFF};
+    const Shape shapes[] = {{300, 700, 3, 3}, {257, 600, 5, 5},  {130, 900, 1, 25},
+                            {200, 400, 13, 2}, {64, 1100, 7, 9}, {1100, 90, 11, 11}};
+    for (Isa isa : usableIsas()) {
+        for (const Shape& s : shapes) {
+            const Method method = mediankernels::hasSortedColumnNetwork(s.maskWidth, s.maskHeight)
+                                      ? Method::kSortedColumns
+                                      : Method::kNetwork;
+            const int srcLine = s.width + s.maskWidth + 2, srcLines = s.height + s.maskHeight - 1;
+            std::vector<uint16_t> src(static_cast<size_t>(srcLine) * srcLines);
+            for (uint16_t& v : src) {
+                v = random() % 2 ? near[random() % std::size(near)]
+                                 : static_cast<uint16_t>(random());
+            }
+            const int e = sizeof(uint16_t);
+            std::vector<uint16_t> expected(static_cast<size_t>(s.width) * s.height),
+                actual(expected.size());
+            const MedianKernelPoint anchor{s.maskWidth / 2, s.maskHeight / 2};
+            const uint16_t* at = src.data() + anchor.x + anchor.y * srcLine;
+            mediankernels::referenceMedian(at, srcLine * e, expected.data(), s.width * e,
+                                           {s.width, s.height}, {s.maskWidth, s.maskHeight},
+                                           anchor);
+            ASSERT_EQ(mediankernels::fastMedian(at, srcLine * e, actual.data(), s.width * e,
+                                                {s.width, s.height}, {s.maskWidth, s.maskHeight},
+                                                anchor, isa, method),
+                      kMedianOk);
+            EXPECT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0)
+                << mediankernels::isaName(isa) << " region " << s.width << "x" << s.height
+                << " mask " << s.maskWidth << "x" << s.maskHeight;
+        }
+    }
+}
+
 TYPED_TEST(FastMedian, HistogramMatchesReferenceSlidingEitherWay) {
     std::mt19937 random(23);
     // Wide masks slide along lines, tall ones across them; odd and even counts.
