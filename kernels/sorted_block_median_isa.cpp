@@ -109,32 +109,53 @@ inline uint64_t inside64(const uint16_t* u, const uint16_t* v, const Bounds& w) 
 #endif
 }
 
-// Stable LSD radix sort of the items on their keys (bits 32 and up) in
-// digits of 8 bits for 16-bit keys, of 11, 11 and 10 bits for 32-bit ones,
-// skipping digits all keys share. Returns the buffer holding the result.
+// The radix digits of the sort: 8 bits for 16-bit keys, 11, 11 and 10 bits
+// for 32-bit ones. A digit's counts become the first rank of each of its
+// values; the last digit's are left for the pass that writes the ranks.
 template <int KeyBytes>
-uint64_t* sortItems(uint64_t* items, uint64_t* spare, int n) {
-    constexpr int kDigits = KeyBytes == 4 ? 3 : KeyBytes;
-    constexpr int kWidth = KeyBytes == 4 ? 11 : 8;
-    constexpr uint32_t kMask = (1u << kWidth) - 1;
+struct RadixDigits {
+    static constexpr int kDigits = KeyBytes == 4 ? 3 : KeyBytes;
+    static constexpr int kWidth = KeyBytes == 4 ? 11 : 8;
+    static constexpr uint32_t kMask = (1u << kWidth) - 1;
+    static constexpr int kLastShift = 32 + kWidth * (kDigits - 1);
     uint32_t counts[kDigits][1 << kWidth];
-    std::memset(counts, 0, sizeof counts);
+};
+
+// How the last radix pass places an item: at starts[(item >> shift) & mask]++.
+struct LastDigit {
+    uint32_t* starts;
+    int shift;
+    uint32_t mask;
+};
+
+// Stable LSD radix sort of the items on their keys (bits 32 and up) by every
+// digit but the last, skipping digits all keys share. Returns the buffer
+// holding the result; the last digit's pass is left to the rank write-out,
+// which so reads the items once instead of sorting them and reading them again.
+template <int KeyBytes>
+uint64_t* sortItemsButLast(uint64_t* items, uint64_t* spare, int n, RadixDigits<KeyBytes>& digits) {
+    using D = RadixDigits<KeyBytes>;
+    std::memset(digits.counts, 0, sizeof digits.counts);
     for (int i = 0; i < n; ++i) {
         const uint64_t item = items[i];
-        for (int d = 0; d < kDigits; ++d) ++counts[d][(item >> (32 + kWidth * d)) & kMask];
+        for (int d = 0; d < D::kDigits; ++d) {
+            ++digits.counts[d][(item >> (32 + D::kWidth * d)) & D::kMask];
+        }
     }
-    for (int d = 0; d < kDigits; ++d) {
-        const int shift = 32 + kWidth * d;
-        if (counts[d][(items[0] >> shift) & kMask] == static_cast<uint32_t>(n)) continue;
+    for (int d = 0; d < D::kDigits; ++d) {
+        const int shift = 32 + D::kWidth * d;
+        const bool shared = digits.counts[d][(items[0] >> shift) & D::kMask] == static_cast<uint32_t>(n);
+        if (shared && d + 1 < D::kDigits) continue;
         uint32_t start = 0;
-        for (uint32_t& c : counts[d]) {
+        for (uint32_t& c : digits.counts[d]) {
             const uint32_t next = start + c;
             c = start;
             start = next;
         }
+        if (d + 1 == D::kDigits) break;
         for (int i = 0; i < n; ++i) {
             const uint64_t item = items[i];
-            spare[counts[d][(item >> shift) & kMask]++] = item;
+            spare[digits.counts[d][(item >> shift) & D::kMask]++] = item;
         }
         uint64_t* sorted = spare;
         spare = items;
@@ -174,16 +195,18 @@ void regionItems(const SortedBlockPlan& p, const unsigned char* src, int ru, int
 // sorted items, to `keys` (bu * bv, u fastest). The same for every element
 // type, so that the column histograms' slide is compiled once per
 // instruction set, not once per type.
-[[gnu::noinline]] void selectInBlock(const SortedBlockPlan& plan, const uint64_t* sorted,
-                                     SpareKey* keys, int bu, int bv,
+[[gnu::noinline]] void selectInBlock(const SortedBlockPlan& plan, const uint64_t* items,
+                                     LastDigit last, SpareKey* keys, int bu, int bv,
                                      const SortedBlockBuffers& buffers) {
     // Local copies: the byte stores below (bins, histograms) could alias the
     // callers' structures, and the loops would read every field again.
     const SortedBlockPlan p = plan;
     const SortedBlockBuffers b = buffers;
     const int ru = bu + p.maskU - 1, rv = bv + p.maskV - 1, n = ru * rv;
-    for (int r = 0; r < n; ++r) {
-        const uint64_t at = sorted[r];
+    // The sort's last pass: each item goes straight to its rank's entries.
+    for (int i = 0; i < n; ++i) {
+        const uint64_t at = items[i];
+        const uint32_t r = last.starts[(at >> last.shift) & last.mask]++;
         const auto u = static_cast<uint16_t>(at >> 16), v = static_cast<uint16_t>(at);
         b.positionU[r] = u;
         b.positionV[r] = v;
@@ -221,13 +244,15 @@ template <typename T>
 void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsigned char* dst, int bu,
                    int bv, const SortedBlockBuffers& buffers) {
     const int ru = bu + plan.maskU - 1, rv = bv + plan.maskV - 1;
+    using Digits = RadixDigits<SortKey<T>::kBytes>;
     regionItems<T>(plan, src, ru, rv, buffers.items);
-    const uint64_t* sorted =
-        sortItems<SortKey<T>::kBytes>(buffers.items, buffers.spare, ru * rv);
+    Digits digits;
+    const uint64_t* items = sortItemsButLast(buffers.items, buffers.spare, ru * rv, digits);
     // The medians' keys go to the sort's other buffer, free by now, and from
     // there out as values: no per-type work inside the slide.
-    auto* keys = reinterpret_cast<SpareKey*>(sorted == buffers.items ? buffers.spare : buffers.items);
-    selectInBlock(plan, sorted, keys, bu, bv, buffers);
+    auto* keys = reinterpret_cast<SpareKey*>(items == buffers.items ? buffers.spare : buffers.items);
+    selectInBlock(plan, items, {digits.counts[Digits::kDigits - 1], Digits::kLastShift, Digits::kMask},
+                  keys, bu, bv, buffers);
     const std::ptrdiff_t dstU = plan.dstU, dstV = plan.dstV;
     for (int v = 0; v < bv; ++v) {
         for (int u = 0; u < bu; ++u) {
