@@ -56,19 +56,17 @@ inline uint64_t inside64(const uint16_t* u, const uint16_t* v, const Bounds& w) 
     }
     return bits;
 #elif defined(__AVX2__)
-    // Unsigned compares as signed ones after moving both sides by 0x8000.
-    const __m256i bias = _mm256_set1_epi16(static_cast<short>(0x8000));
-    const __m256i u0 = _mm256_set1_epi16(static_cast<short>(w.u0 ^ 0x8000));
-    const __m256i v0 = _mm256_set1_epi16(static_cast<short>(w.v0 ^ 0x8000));
-    const __m256i mu = _mm256_set1_epi16(static_cast<short>(w.maskU ^ 0x8000));
-    const __m256i mv = _mm256_set1_epi16(static_cast<short>(w.maskV ^ 0x8000));
+    // u - u0 <= maskU - 1 unsigned: the saturating difference is 0. Both
+    // tests at once: the two differences ORed are 0.
+    const __m256i u0 = _mm256_set1_epi16(static_cast<short>(w.u0));
+    const __m256i v0 = _mm256_set1_epi16(static_cast<short>(w.v0));
+    const __m256i lastU = _mm256_set1_epi16(static_cast<short>(w.maskU - 1));
+    const __m256i lastV = _mm256_set1_epi16(static_cast<short>(w.maskV - 1));
     const auto lanes = [&](int at) {
-        const __m256i du = _mm256_sub_epi16(
-            _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + at)), bias), u0);
-        const __m256i dv = _mm256_sub_epi16(
-            _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + at)), bias), v0);
-        return _mm256_and_si256(_mm256_cmpgt_epi16(mu, _mm256_xor_si256(du, bias)),
-                                _mm256_cmpgt_epi16(mv, _mm256_xor_si256(dv, bias)));
+        const __m256i du = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + at)), u0);
+        const __m256i dv = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + at)), v0);
+        const __m256i beyond = _mm256_or_si256(_mm256_subs_epu16(du, lastU), _mm256_subs_epu16(dv, lastV));
+        return _mm256_cmpeq_epi16(beyond, _mm256_setzero_si256());
     };
     uint64_t bits = 0;
     for (int half = 0; half < 2; ++half) {
@@ -79,18 +77,16 @@ inline uint64_t inside64(const uint16_t* u, const uint16_t* v, const Bounds& w) 
     }
     return bits;
 #elif defined(__SSE2__)
-    const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000));
-    const __m128i u0 = _mm_set1_epi16(static_cast<short>(w.u0 ^ 0x8000));
-    const __m128i v0 = _mm_set1_epi16(static_cast<short>(w.v0 ^ 0x8000));
-    const __m128i mu = _mm_set1_epi16(static_cast<short>(w.maskU ^ 0x8000));
-    const __m128i mv = _mm_set1_epi16(static_cast<short>(w.maskV ^ 0x8000));
+    // As for AVX2: both saturating differences 0.
+    const __m128i u0 = _mm_set1_epi16(static_cast<short>(w.u0));
+    const __m128i v0 = _mm_set1_epi16(static_cast<short>(w.v0));
+    const __m128i lastU = _mm_set1_epi16(static_cast<short>(w.maskU - 1));
+    const __m128i lastV = _mm_set1_epi16(static_cast<short>(w.maskV - 1));
     const auto lanes = [&](int at) {
-        const __m128i du = _mm_sub_epi16(
-            _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + at)), bias), u0);
-        const __m128i dv = _mm_sub_epi16(
-            _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + at)), bias), v0);
-        return _mm_and_si128(_mm_cmpgt_epi16(mu, _mm_xor_si128(du, bias)),
-                             _mm_cmpgt_epi16(mv, _mm_xor_si128(dv, bias)));
+        const __m128i du = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + at)), u0);
+        const __m128i dv = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + at)), v0);
+        const __m128i beyond = _mm_or_si128(_mm_subs_epu16(du, lastU), _mm_subs_epu16(dv, lastV));
+        return _mm_cmpeq_epi16(beyond, _mm_setzero_si128());
     };
     uint64_t bits = 0;
     for (int quarter = 0; quarter < 4; ++quarter) {
