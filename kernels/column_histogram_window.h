@@ -292,10 +292,12 @@ class Window {
             return _mm256_and_si256(
                 counts, _mm256_cmpeq_epi16(_mm256_max_epu16(counts, targets_), targets_));
         };
-        const __m256i most = _mm256_max_epu16(
-            _mm256_max_epu16(kept(_mm256_add_epi16(low_, lowBase)), kept(_mm256_add_epi16(high_, highBase))),
-            lowBase);
-        const __m128i half = _mm_max_epu16(_mm256_castsi256_si128(most), _mm256_extracti128_si256(most, 1));
+        const __m256i most =
+            _mm256_max_epu16(_mm256_max_epu16(kept(_mm256_add_epi16(low_, lowBase)),
+                                              kept(_mm256_add_epi16(high_, highBase))),
+                             lowBase);
+        const __m128i half =
+            _mm_max_epu16(_mm256_castsi256_si128(most), _mm256_extracti128_si256(most, 1));
         // The largest lane as the smallest of its complements.
         const __m128i least = _mm_minpos_epu16(_mm_xor_si128(half, _mm_set1_epi32(-1)));
         return 0xFFFF - (static_cast<uint32_t>(_mm_cvtsi128_si32(least)) & 0xFFFF);

@@ -63,9 +63,12 @@ inline uint64_t inside64(const uint16_t* u, const uint16_t* v, const Bounds& w) 
     const __m256i lastU = _mm256_set1_epi16(static_cast<short>(w.maskU - 1));
     const __m256i lastV = _mm256_set1_epi16(static_cast<short>(w.maskV - 1));
     const auto lanes = [&](int at) {
-        const __m256i du = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + at)), u0);
-        const __m256i dv = _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + at)), v0);
-        const __m256i beyond = _mm256_or_si256(_mm256_subs_epu16(du, lastU), _mm256_subs_epu16(dv, lastV));
+        const __m256i du =
+            _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + at)), u0);
+        const __m256i dv =
+            _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + at)), v0);
+        const __m256i beyond =
+            _mm256_or_si256(_mm256_subs_epu16(du, lastU), _mm256_subs_epu16(dv, lastV));
         return _mm256_cmpeq_epi16(beyond, _mm256_setzero_si256());
     };
     uint64_t bits = 0;
@@ -83,8 +86,10 @@ inline uint64_t inside64(const uint16_t* u, const uint16_t* v, const Bounds& w) 
     const __m128i lastU = _mm_set1_epi16(static_cast<short>(w.maskU - 1));
     const __m128i lastV = _mm_set1_epi16(static_cast<short>(w.maskV - 1));
     const auto lanes = [&](int at) {
-        const __m128i du = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + at)), u0);
-        const __m128i dv = _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + at)), v0);
+        const __m128i du =
+            _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + at)), u0);
+        const __m128i dv =
+            _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + at)), v0);
         const __m128i beyond = _mm_or_si128(_mm_subs_epu16(du, lastU), _mm_subs_epu16(dv, lastV));
         return _mm_cmpeq_epi16(beyond, _mm_setzero_si128());
     };
@@ -140,7 +145,8 @@ uint64_t* sortItemsButLast(uint64_t* items, uint64_t* spare, int n, RadixDigits<
     }
     for (int d = 0; d < D::kDigits; ++d) {
         const int shift = 32 + D::kWidth * d;
-        const bool shared = digits.counts[d][(items[0] >> shift) & D::kMask] == static_cast<uint32_t>(n);
+        const bool shared =
+            digits.counts[d][(items[0] >> shift) & D::kMask] == static_cast<uint32_t>(n);
         if (shared && d + 1 < D::kDigits) continue;
         uint32_t start = 0;
         for (uint32_t& c : digits.counts[d]) {
@@ -246,9 +252,11 @@ void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsign
     const uint64_t* items = sortItemsButLast(buffers.items, buffers.spare, ru * rv, digits);
     // The medians' keys go to the sort's other buffer, free by now, and from
     // there out as values: no per-type work inside the slide.
-    auto* keys = reinterpret_cast<SpareKey*>(items == buffers.items ? buffers.spare : buffers.items);
-    selectInBlock(plan, items, {digits.counts[Digits::kDigits - 1], Digits::kLastShift, Digits::kMask},
-                  keys, bu, bv, buffers);
+    auto* keys =
+        reinterpret_cast<SpareKey*>(items == buffers.items ? buffers.spare : buffers.items);
+    selectInBlock(plan, items,
+                  {digits.counts[Digits::kDigits - 1], Digits::kLastShift, Digits::kMask}, keys, bu,
+                  bv, buffers);
     const std::ptrdiff_t dstU = plan.dstU, dstV = plan.dstV;
     for (int v = 0; v < bv; ++v) {
         for (int u = 0; u < bu; ++u) {
