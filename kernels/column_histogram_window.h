@@ -283,15 +283,24 @@ class Window {
             _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(coarse_, lowDword_), lowBytes_);
         const __m256i highBase =
             _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(coarse_, highDword_), highBytes_);
-        const int at = f > 0 ? f - 1 : 0;
-        const __m256i upper = _mm256_set1_epi32(at >= 16 ? -1 : 0);
-        const __m256i counts = _mm256_blendv_epi8(_mm256_add_epi16(low_, lowBase),
-                                                  _mm256_add_epi16(high_, highBase), upper);
-        const __m256i dword = _mm256_permutevar8x32_epi32(counts, _mm256_set1_epi32((at & 15) >> 1));
-        const uint32_t cumulative =
-            static_cast<uint32_t>(_mm256_cvtsi256_si32(dword)) >> (16 * (at & 1)) & 0xFFFF;
-        const uint32_t lowest = static_cast<uint32_t>(_mm256_cvtsi256_si32(lowBase)) & 0xFFFF;
-        return f > 0 ? cumulative : lowest;
+        // The cumulative counts rise along the 32 lanes, and those at or
+        // below the target are lanes 0 .. f - 1: the one at f - 1 is their
+        // largest, or the count below the active bins (every lane of
+        // lowBase) for f = 0. Found without waiting for f.
+        (void)f;
+        const auto kept = [&](__m256i counts) {
+            return _mm256_and_si256(
+                counts, _mm256_cmpeq_epi16(_mm256_max_epu16(counts, targets_), targets_));
+        };
+        const __m256i most =
+            _mm256_max_epu16(_mm256_max_epu16(kept(_mm256_add_epi16(low_, lowBase)),
+                                              kept(_mm256_add_epi16(high_, highBase))),
+                             lowBase);
+        const __m128i half =
+            _mm_max_epu16(_mm256_castsi256_si128(most), _mm256_extracti128_si256(most, 1));
+        // The largest lane as the smallest of its complements.
+        const __m128i least = _mm_minpos_epu16(_mm_xor_si128(half, _mm_set1_epi32(-1)));
+        return 0xFFFF - (static_cast<uint32_t>(_mm_cvtsi128_si32(least)) & 0xFFFF);
 #else
         uint32_t count = lane(generic(coarse_), f > 16 ? first_ + 1 : first_);
         if (f > 0) count += f - 1 < 16 ? lane(generic(low_), f - 1) : lane(generic(high_), f - 17);

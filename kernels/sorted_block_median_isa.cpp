@@ -56,19 +56,20 @@ inline uint64_t inside64(const uint16_t* u, const uint16_t* v, const Bounds& w) 
     }
     return bits;
 #elif defined(__AVX2__)
-    // Unsigned compares as signed ones after moving both sides by 0x8000.
-    const __m256i bias = _mm256_set1_epi16(static_cast<short>(0x8000));
-    const __m256i u0 = _mm256_set1_epi16(static_cast<short>(w.u0 ^ 0x8000));
-    const __m256i v0 = _mm256_set1_epi16(static_cast<short>(w.v0 ^ 0x8000));
-    const __m256i mu = _mm256_set1_epi16(static_cast<short>(w.maskU ^ 0x8000));
-    const __m256i mv = _mm256_set1_epi16(static_cast<short>(w.maskV ^ 0x8000));
+    // u - u0 <= maskU - 1 unsigned: the saturating difference is 0. Both
+    // tests at once: the two differences ORed are 0.
+    const __m256i u0 = _mm256_set1_epi16(static_cast<short>(w.u0));
+    const __m256i v0 = _mm256_set1_epi16(static_cast<short>(w.v0));
+    const __m256i lastU = _mm256_set1_epi16(static_cast<short>(w.maskU - 1));
+    const __m256i lastV = _mm256_set1_epi16(static_cast<short>(w.maskV - 1));
     const auto lanes = [&](int at) {
-        const __m256i du = _mm256_sub_epi16(
-            _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + at)), bias), u0);
-        const __m256i dv = _mm256_sub_epi16(
-            _mm256_xor_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + at)), bias), v0);
-        return _mm256_and_si256(_mm256_cmpgt_epi16(mu, _mm256_xor_si256(du, bias)),
-                                _mm256_cmpgt_epi16(mv, _mm256_xor_si256(dv, bias)));
+        const __m256i du =
+            _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(u + at)), u0);
+        const __m256i dv =
+            _mm256_sub_epi16(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + at)), v0);
+        const __m256i beyond =
+            _mm256_or_si256(_mm256_subs_epu16(du, lastU), _mm256_subs_epu16(dv, lastV));
+        return _mm256_cmpeq_epi16(beyond, _mm256_setzero_si256());
     };
     uint64_t bits = 0;
     for (int half = 0; half < 2; ++half) {
@@ -79,18 +80,18 @@ inline uint64_t inside64(const uint16_t* u, const uint16_t* v, const Bounds& w) 
     }
     return bits;
 #elif defined(__SSE2__)
-    const __m128i bias = _mm_set1_epi16(static_cast<short>(0x8000));
-    const __m128i u0 = _mm_set1_epi16(static_cast<short>(w.u0 ^ 0x8000));
-    const __m128i v0 = _mm_set1_epi16(static_cast<short>(w.v0 ^ 0x8000));
-    const __m128i mu = _mm_set1_epi16(static_cast<short>(w.maskU ^ 0x8000));
-    const __m128i mv = _mm_set1_epi16(static_cast<short>(w.maskV ^ 0x8000));
+    // As for AVX2: both saturating differences 0.
+    const __m128i u0 = _mm_set1_epi16(static_cast<short>(w.u0));
+    const __m128i v0 = _mm_set1_epi16(static_cast<short>(w.v0));
+    const __m128i lastU = _mm_set1_epi16(static_cast<short>(w.maskU - 1));
+    const __m128i lastV = _mm_set1_epi16(static_cast<short>(w.maskV - 1));
     const auto lanes = [&](int at) {
-        const __m128i du = _mm_sub_epi16(
-            _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + at)), bias), u0);
-        const __m128i dv = _mm_sub_epi16(
-            _mm_xor_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + at)), bias), v0);
-        return _mm_and_si128(_mm_cmpgt_epi16(mu, _mm_xor_si128(du, bias)),
-                             _mm_cmpgt_epi16(mv, _mm_xor_si128(dv, bias)));
+        const __m128i du =
+            _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(u + at)), u0);
+        const __m128i dv =
+            _mm_sub_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(v + at)), v0);
+        const __m128i beyond = _mm_or_si128(_mm_subs_epu16(du, lastU), _mm_subs_epu16(dv, lastV));
+        return _mm_cmpeq_epi16(beyond, _mm_setzero_si128());
     };
     uint64_t bits = 0;
     for (int quarter = 0; quarter < 4; ++quarter) {
@@ -109,32 +110,54 @@ inline uint64_t inside64(const uint16_t* u, const uint16_t* v, const Bounds& w) 
 #endif
 }
 
-// Stable LSD radix sort of the items on their keys (bits 32 and up) in
-// digits of 8 bits for 16-bit keys, of 11, 11 and 10 bits for 32-bit ones,
-// skipping digits all keys share. Returns the buffer holding the result.
+// The radix digits of the sort: 8 bits for 16-bit keys, 11, 11 and 10 bits
+// for 32-bit ones. A digit's counts become the first rank of each of its
+// values; the last digit's are left for the pass that writes the ranks.
 template <int KeyBytes>
-uint64_t* sortItems(uint64_t* items, uint64_t* spare, int n) {
-    constexpr int kDigits = KeyBytes == 4 ? 3 : KeyBytes;
-    constexpr int kWidth = KeyBytes == 4 ? 11 : 8;
-    constexpr uint32_t kMask = (1u << kWidth) - 1;
+struct RadixDigits {
+    static constexpr int kDigits = KeyBytes == 4 ? 3 : KeyBytes;
+    static constexpr int kWidth = KeyBytes == 4 ? 11 : 8;
+    static constexpr uint32_t kMask = (1u << kWidth) - 1;
+    static constexpr int kLastShift = 32 + kWidth * (kDigits - 1);
     uint32_t counts[kDigits][1 << kWidth];
-    std::memset(counts, 0, sizeof counts);
+};
+
+// How the last radix pass places an item: at starts[(item >> shift) & mask]++.
+struct LastDigit {
+    uint32_t* starts;
+    int shift;
+    uint32_t mask;
+};
+
+// Stable LSD radix sort of the items on their keys (bits 32 and up) by every
+// digit but the last, skipping digits all keys share. Returns the buffer
+// holding the result; the last digit's pass is left to the rank write-out,
+// which so reads the items once instead of sorting them and reading them again.
+template <int KeyBytes>
+uint64_t* sortItemsButLast(uint64_t* items, uint64_t* spare, int n, RadixDigits<KeyBytes>& digits) {
+    using D = RadixDigits<KeyBytes>;
+    std::memset(digits.counts, 0, sizeof digits.counts);
     for (int i = 0; i < n; ++i) {
         const uint64_t item = items[i];
-        for (int d = 0; d < kDigits; ++d) ++counts[d][(item >> (32 + kWidth * d)) & kMask];
+        for (int d = 0; d < D::kDigits; ++d) {
+            ++digits.counts[d][(item >> (32 + D::kWidth * d)) & D::kMask];
+        }
     }
-    for (int d = 0; d < kDigits; ++d) {
-        const int shift = 32 + kWidth * d;
-        if (counts[d][(items[0] >> shift) & kMask] == static_cast<uint32_t>(n)) continue;
+    for (int d = 0; d < D::kDigits; ++d) {
+        const int shift = 32 + D::kWidth * d;
+        const bool shared =
+            digits.counts[d][(items[0] >> shift) & D::kMask] == static_cast<uint32_t>(n);
+        if (shared && d + 1 < D::kDigits) continue;
         uint32_t start = 0;
-        for (uint32_t& c : counts[d]) {
+        for (uint32_t& c : digits.counts[d]) {
             const uint32_t next = start + c;
             c = start;
             start = next;
         }
+        if (d + 1 == D::kDigits) break;
         for (int i = 0; i < n; ++i) {
             const uint64_t item = items[i];
-            spare[counts[d][(item >> shift) & kMask]++] = item;
+            spare[digits.counts[d][(item >> shift) & D::kMask]++] = item;
         }
         uint64_t* sorted = spare;
         spare = items;
@@ -174,16 +197,18 @@ void regionItems(const SortedBlockPlan& p, const unsigned char* src, int ru, int
 // sorted items, to `keys` (bu * bv, u fastest). The same for every element
 // type, so that the column histograms' slide is compiled once per
 // instruction set, not once per type.
-[[gnu::noinline]] void selectInBlock(const SortedBlockPlan& plan, const uint64_t* sorted,
-                                     SpareKey* keys, int bu, int bv,
+[[gnu::noinline]] void selectInBlock(const SortedBlockPlan& plan, const uint64_t* items,
+                                     LastDigit last, SpareKey* keys, int bu, int bv,
                                      const SortedBlockBuffers& buffers) {
     // Local copies: the byte stores below (bins, histograms) could alias the
     // callers' structures, and the loops would read every field again.
     const SortedBlockPlan p = plan;
     const SortedBlockBuffers b = buffers;
     const int ru = bu + p.maskU - 1, rv = bv + p.maskV - 1, n = ru * rv;
-    for (int r = 0; r < n; ++r) {
-        const uint64_t at = sorted[r];
+    // The sort's last pass: each item goes straight to its rank's entries.
+    for (int i = 0; i < n; ++i) {
+        const uint64_t at = items[i];
+        const uint32_t r = last.starts[(at >> last.shift) & last.mask]++;
         const auto u = static_cast<uint16_t>(at >> 16), v = static_cast<uint16_t>(at);
         b.positionU[r] = u;
         b.positionV[r] = v;
@@ -221,13 +246,17 @@ template <typename T>
 void medianOfBlock(const SortedBlockPlan& plan, const unsigned char* src, unsigned char* dst, int bu,
                    int bv, const SortedBlockBuffers& buffers) {
     const int ru = bu + plan.maskU - 1, rv = bv + plan.maskV - 1;
+    using Digits = RadixDigits<SortKey<T>::kBytes>;
     regionItems<T>(plan, src, ru, rv, buffers.items);
-    const uint64_t* sorted =
-        sortItems<SortKey<T>::kBytes>(buffers.items, buffers.spare, ru * rv);
+    Digits digits;
+    const uint64_t* items = sortItemsButLast(buffers.items, buffers.spare, ru * rv, digits);
     // The medians' keys go to the sort's other buffer, free by now, and from
     // there out as values: no per-type work inside the slide.
-    auto* keys = reinterpret_cast<SpareKey*>(sorted == buffers.items ? buffers.spare : buffers.items);
-    selectInBlock(plan, sorted, keys, bu, bv, buffers);
+    auto* keys =
+        reinterpret_cast<SpareKey*>(items == buffers.items ? buffers.spare : buffers.items);
+    selectInBlock(plan, items,
+                  {digits.counts[Digits::kDigits - 1], Digits::kLastShift, Digits::kMask}, keys, bu,
+                  bv, buffers);
     const std::ptrdiff_t dstU = plan.dstU, dstV = plan.dstV;
     for (int v = 0; v < bv; ++v) {
         for (int u = 0; u < bu; ++u) {
