@@ -228,9 +228,8 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
 
     // Images from a few hundred pixels square up are priced in two halves side by side:
     // each edge's cost depends on its two ends alone, so the split changes nothing but the
-    // time taken. Starting the second thread costs a few tens of microseconds, about what
-    // pricing a few thousand band pixels costs; at 720 x 400 the pass is the largest share
-    // of a run's work, and two free cores halve it.
+    // time taken. Starting the second thread costs about as much as pricing 10^4 band
+    // pixels; at 720 x 400 the pass is most of a run's work, and halving it pays many times.
     const int32_t cols = W - 4;
     if (int64_t{cols} * rows >= kSplitPricingFrom && std::thread::hardware_concurrency() >= 2) {
         const int32_t split = 1 + cols / 2;
