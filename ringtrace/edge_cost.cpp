@@ -13,9 +13,6 @@ namespace ringtrace {
 
 namespace {
 
-// Band pixels from which the pass is split between two threads.
-constexpr int64_t kSplitPricingFrom = int64_t{1} << 16;
-
 inline float toFloat(double v) { return static_cast<float>(v); }
 inline float sqrtF(float v) { return toFloat(std::sqrt(static_cast<double>(v))); }
 inline int signedByte(uint8_t b) { return static_cast<int8_t>(b); }
@@ -226,12 +223,10 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         }
     };
 
-    // Images from a few hundred pixels square up are priced in two halves side by side:
-    // each edge's cost depends on its two ends alone, so the split changes nothing but the
-    // time taken. Starting the second thread costs about as much as pricing 10^4 band
-    // pixels; at 720 x 400 the pass is most of a run's work, and halving it pays many times.
+    // Large images are priced in two halves side by side: each edge's cost depends on its
+    // two ends alone, so the split changes nothing but the time taken.
     const int32_t cols = W - 4;
-    if (int64_t{cols} * rows >= kSplitPricingFrom && std::thread::hardware_concurrency() >= 2) {
+    if (int64_t{cols} * rows >= (int64_t{1} << 20) && std::thread::hardware_concurrency() >= 2) {
         const int32_t split = 1 + cols / 2;
         std::thread left(priceColumns, 1, split - 1);
         priceColumns(split, cols);
