@@ -242,11 +242,11 @@ TEST(EdgeCost, LargeGridsRoundTheStepLengthInSinglePrecision) {
 }
 
 TEST(EdgeCost, LargeAndTallImagesArePricedLikeSmallOnes) {
-    // Images from a few hundred pixels square up are priced in two halves side by side and
-    // tall ones a few columns at a time: every edge, wherever the pass splits its work,
-    // matches the plain formula. 7 x 22000 is split with one column on the left.
+    // Large images are priced in two halves side by side and tall ones a few columns at a
+    // time: every edge, wherever the pass splits its work, matches the plain formula.
+    // 7 x 350000 is split with one column on the left.
     std::mt19937 rng(77);
-    for (const auto& size : {std::pair{1037, 1031}, std::pair{9, 70001}, std::pair{263, 263}, std::pair{7, 22000}}) {
+    for (const auto& size : {std::pair{1037, 1031}, std::pair{9, 70001}, std::pair{263, 263}, std::pair{7, 350000}}) {
         const int W = size.first, H = size.second;  // plain names: the check below captures them
         uniformImage img(W, H, 0, 0);
         for (auto& w : img.primary) w = rng() & 0xffffffu;
