@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 #include <functional>
 #include <limits>
 #include <random>
@@ -390,6 +391,22 @@ TEST(FastMedianSortedBlock, LargestWindowFillsAWholeBlock) {
     }
 }
 
+// The sorted blocks against the reference, bit for bit, on `src` (lines of
+// s[0] + s[2] - 1 elements) for an s[0] x s[1] region and an s[2] x s[3] mask.
+template <typename T>
+void expectSortedBlocksMatch(const std::vector<T>& src, const int (&s)[4], Isa isa,
+                             const std::string& what) {
+    const int line = s[0] + s[2] - 1, e = sizeof(T);
+    std::vector<T> expected(static_cast<size_t>(s[0]) * s[1]), actual(expected.size());
+    mediankernels::referenceMedian(src.data(), line * e, expected.data(), s[0] * e, {s[0], s[1]},
+                                   {s[2], s[3]}, {0, 0});
+    ASSERT_EQ(mediankernels::fastMedian(src.data(), line * e, actual.data(), s[0] * e, {s[0], s[1]},
+                                        {s[2], s[3]}, {0, 0}, isa, Method::kSortedBlock),
+              kMedianOk);
+    EXPECT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0)
+        << mediankernels::isaName(isa) << " " << what << " mask " << s[2] << "x" << s[3];
+}
+
 // 16-bit values keeping only the bits in `kept`, over regions of several
 // blocks along both extents, against the reference with every instruction set.
 template <typename T>
@@ -397,18 +414,9 @@ void expectSortedBlocksWithBits(uint16_t kept, std::mt19937& random) {
     const int shapes[][4] = {{300, 40, 15, 15}, {41, 260, 9, 25}, {260, 70, 31, 9}};
     for (Isa isa : usableIsas()) {
         for (const auto& s : shapes) {
-            const int line = s[0] + s[2] - 1, lines = s[1] + s[3] - 1, e = sizeof(T);
-            std::vector<T> src(static_cast<size_t>(line) * lines);
+            std::vector<T> src(static_cast<size_t>(s[0] + s[2] - 1) * (s[1] + s[3] - 1));
             for (T& v : src) v = static_cast<T>(random() & kept);
-            std::vector<T> expected(static_cast<size_t>(s[0]) * s[1]), actual(expected.size());
-            mediankernels::referenceMedian(src.data(), line * e, expected.data(), s[0] * e,
-                                           {s[0], s[1]}, {s[2], s[3]}, {0, 0});
-            ASSERT_EQ(mediankernels::fastMedian(src.data(), line * e, actual.data(), s[0] * e,
-                                                {s[0], s[1]}, {s[2], s[3]}, {0, 0}, isa,
-                                                Method::kSortedBlock),
-                      kMedianOk);
-            EXPECT_EQ(actual, expected) << mediankernels::isaName(isa) << " bits " << kept
-                                        << " mask " << s[2] << "x" << s[3];
+            expectSortedBlocksMatch(src, s, isa, "bits " + std::to_string(kept));
         }
     }
 }
@@ -434,20 +442,9 @@ TEST(FastMedianSortedBlock, FloatKeysSharingUpperDigitsAndEvenBlocks) {
     for (Isa isa : usableIsas()) {
         for (float base : bases) {
             for (const auto& s : shapes) {
-                const int line = s[0] + s[2] - 1, lines = s[1] + s[3] - 1;
-                std::vector<float> src(static_cast<size_t>(line) * lines);
+                std::vector<float> src(static_cast<size_t>(s[0] + s[2] - 1) * (s[1] + s[3] - 1));
                 for (float& v : src) v = base * (1.0f + static_cast<float>(random() % 4096) * 1e-7f);
-                std::vector<float> expected(static_cast<size_t>(s[0]) * s[1]), actual(expected.size());
-                const int e = sizeof(float);
-                mediankernels::referenceMedian(src.data(), line * e, expected.data(), s[0] * e,
-                                               {s[0], s[1]}, {s[2], s[3]}, {0, 0});
-                ASSERT_EQ(mediankernels::fastMedian(src.data(), line * e, actual.data(), s[0] * e,
-                                                    {s[0], s[1]}, {s[2], s[3]}, {0, 0}, isa,
-                                                    Method::kSortedBlock),
-                          kMedianOk);
-                EXPECT_EQ(std::memcmp(expected.data(), actual.data(), expected.size() * e), 0)
-                    << mediankernels::isaName(isa) << " base " << base << " mask " << s[2] << "x"
-                    << s[3];
+                expectSortedBlocksMatch(src, s, isa, "base " + std::to_string(base));
             }
         }
     }
