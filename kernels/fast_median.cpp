@@ -14,6 +14,15 @@
 
 namespace mediankernels {
 
+std::vector<std::ptrdiff_t> windowOffsets(const MedianJob& job, std::ptrdiff_t elementBytes) {
+    std::vector<std::ptrdiff_t> offsets;
+    offsets.reserve(static_cast<std::size_t>(job.maskWidth) * static_cast<std::size_t>(job.maskHeight));
+    for (int r = 0; r < job.maskHeight; ++r) {
+        for (int c = 0; c < job.maskWidth; ++c) offsets.push_back(r * job.srcStep + c * elementBytes);
+    }
+    return offsets;
+}
+
 namespace {
 
 // Largest windows for which the plain network beats the other methods; its
@@ -37,13 +46,7 @@ struct alignas(kMaxVectorBytes) VectorSlot {
 template <typename Element>
 void runNetwork(const MedianJob& job, Isa isa) {
     const int count = job.maskWidth * job.maskHeight;
-    std::vector<std::ptrdiff_t> offsets;
-    offsets.reserve(static_cast<std::size_t>(count));
-    for (int r = 0; r < job.maskHeight; ++r) {
-        for (int c = 0; c < job.maskWidth; ++c) {
-            offsets.push_back(r * job.srcStep + c * static_cast<std::ptrdiff_t>(sizeof(Element)));
-        }
-    }
+    const std::vector<std::ptrdiff_t> offsets = windowOffsets(job, sizeof(Element));
     const NetworkKernels<Element> kernels = networkKernels<Element>(isa);
     if (hasFixedNetwork(count)) {
         kernels.fixed(job, offsets.data());

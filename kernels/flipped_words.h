@@ -96,15 +96,4 @@ void flippedWordMedian(const MedianJob& job, SignedKernel signedKernel) {
     }
 }
 
-// The byte offsets of a window's elements from its top-left one, line by
-// line, for words `srcStep` bytes apart (as the network kernels take them).
-inline std::vector<std::ptrdiff_t> wordWindowOffsets(const MedianJob& job) {
-    std::vector<std::ptrdiff_t> offsets;
-    offsets.reserve(static_cast<std::size_t>(job.maskWidth) * job.maskHeight);
-    for (int r = 0; r < job.maskHeight; ++r) {
-        for (int c = 0; c < job.maskWidth; ++c) offsets.push_back(r * job.srcStep + 2 * c);
-    }
-    return offsets;
-}
-
 }  // namespace mediankernels::MK_ISA_NS

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "selection_network.h"
 
@@ -39,6 +40,12 @@ struct RuntimeNetwork {
 // much that unrolling stops paying).
 inline constexpr int kMaxFixedNetwork = 25;
 inline constexpr int kLargerFixedNetworks[] = {49, 81};
+
+// The byte offsets of a window's elements from its top-left one, line by
+// line, for elements `elementBytes` wide and `job.srcStep` bytes apart, as the
+// network kernels take them. Defined once, in the baseline build (an inline
+// copy compiled for a wider instruction set could be the one linked).
+std::vector<std::ptrdiff_t> windowOffsets(const MedianJob& job, std::ptrdiff_t elementBytes);
 
 constexpr bool hasFixedNetwork(int count) {
     if (count >= 1 && count <= kMaxFixedNetwork) return true;

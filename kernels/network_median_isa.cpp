@@ -80,7 +80,7 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
             return fixedDispatch<T>(job, offsets, std::make_index_sequence<kLargestDirect>());
         }
         return flippedWordMedian(job, [](const MedianJob& part) {
-            fixedNetworkMedian<int16_t>(part, wordWindowOffsets(part).data());
+            fixedNetworkMedian<int16_t>(part, windowOffsets(part, 2).data());
         });
     } else {
         static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
@@ -102,7 +102,7 @@ void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,
                           const RuntimeNetwork& network, void* scratch) {
     if constexpr (kWordsAsSigned && std::is_same_v<T, uint16_t>) {
         return flippedWordMedian(job, [&](const MedianJob& part) {
-            runtimeNetworkMedian<int16_t>(part, wordWindowOffsets(part).data(), network, scratch);
+            runtimeNetworkMedian<int16_t>(part, windowOffsets(part, 2).data(), network, scratch);
         });
     } else {
         using W = Lanes<T, MK_VECTOR_BYTES>;
