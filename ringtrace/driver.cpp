@@ -102,8 +102,7 @@ int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vect
         traceRasters(in.primaryRaster, in.secondaryRaster, W, H, report, nullptr, nullptr, line.callback(),
                      [&in] { releaseRasters(in); });
         line.clear();
-        // One byte a pixel, a strip entry per row and the directory.
-        output.expect(static_cast<size_t>(W) * static_cast<size_t>(H) + 16 * static_cast<size_t>(H) + 4096);
+        output.expect(contourFileBytes(W, H));
         written = writeContour(out, report.contour, W, H);
         if (reportOut != nullptr) *reportOut = report;
     } catch (const std::bad_alloc&) {

@@ -50,4 +50,10 @@ bool writeMirrored(TIFF* out, const uint8_t* byteBuffer, int32_t width, int32_t 
 // buffer is filled, converted and copied.
 bool writeContour(TIFF* out, const std::vector<contourPixel>& contour, int32_t width, int32_t height);
 
+// About the size of the file writeContour makes: one byte a pixel, a strip entry per row
+// and the directory (a hint for the memory it is written into).
+inline size_t contourFileBytes(int32_t width, int32_t height) {
+    return static_cast<size_t>(width) * static_cast<size_t>(height) + 16 * static_cast<size_t>(height) + 4096;
+}
+
 }  // namespace ringtrace
