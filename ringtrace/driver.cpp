@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "graph/page_reuse.h"
 #include "image_input.h"
 #include "output_file.h"
 #include "pair_trace.h"
@@ -62,6 +63,10 @@ const char* statusMeaning(int status) {
 }
 
 int runTracer(const tracerPaths& paths, tracerReport* reportOut, const std::vector<companionFile>& companions) {
+    // The huge pages of the files' bytes, the rasters and the pricing's tables go on to hold
+    // the costs, the search's state and "new.tif" instead of being cleared afresh for them.
+    // Declared first, so that it outlives every block of the run.
+    ringgraph::page_reuse keptPages;
     inputImages in;
     std::string why;
     const inputStatus status = readInputs(paths.primary, paths.secondary, in, why);

@@ -27,20 +27,16 @@ bool sizeOf(TIFF* tif, uint32_t& width, uint32_t& height) {
 }
 
 uint32_t* newRaster(int64_t pixels) {
-    // Straight from the kernel, so already clear (a failed read leaves zeros where it
-    // stopped: clearing 2 x 16 MB again cost 5 ms at 2048 x 2048), and from 256 KiB up in
-    // whole huge pages (see the large allocator: writing fresh small pages cost as much as
-    // decoding the image at 720 x 400). Its pages are mapped in one call rather than one
+    // Straight from the kernel where it can be, so already clear (a failed read leaves zeros
+    // where it stopped: clearing 2 x 16 MB again cost 5 ms at 2048 x 2048), and from 256 KiB
+    // up in whole huge pages (see the large allocator: writing fresh small pages cost as much
+    // as decoding the image at 720 x 400). Its pages are mapped in one call rather than one
     // fault at a time where that pays. Released by freeRaster.
-    const auto bytes = static_cast<size_t>(pixels * 4);
-    void* raster = ringgraph::map_block(bytes);
-    if (raster == nullptr) return nullptr;
-    ringgraph::prepare_written_block(raster, ringgraph::mapped_size(bytes));
-    return static_cast<uint32_t*>(raster);
+    return static_cast<uint32_t*>(ringgraph::take_block(static_cast<size_t>(pixels * 4), true));
 }
 
 void freeRaster(uint32_t* raster, int64_t pixels) {
-    if (raster != nullptr) ringgraph::unmap_block(raster, static_cast<size_t>(pixels * 4));
+    if (raster != nullptr) ringgraph::give_block(raster, static_cast<size_t>(pixels * 4));
 }
 
 // A secondary image of a different size: read it at its own size, keep the overlap.

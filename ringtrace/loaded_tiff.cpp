@@ -19,7 +19,7 @@ namespace {
 
 // The file's bytes and a read position; owned by the handle that reads them.
 struct loadedFile {
-    ringgraph::large_vector<uint8_t> bytes;
+    ringgraph::overwrite_vector<uint8_t> bytes;  // read whole, then cut to what was read
     size_t position = 0;
 };
 

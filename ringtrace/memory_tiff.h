@@ -37,7 +37,7 @@ public:
     // errno as the failed call left it (ENOSPC for a write that wrote nothing).
     bool saveTo(int fd) const;
 
-    const ringgraph::large_vector<uint8_t>& bytes() const { return bytes_; }
+    const ringgraph::overwrite_vector<uint8_t>& bytes() const { return bytes_; }
 
 private:
     static tmsize_t read(thandle_t h, void* data, tmsize_t n);
@@ -48,7 +48,7 @@ private:
 
     // In huge pages from a few hundred KiB up (see the large allocator): a 4 MiB image
     // written into fresh small pages cost several milliseconds.
-    ringgraph::large_vector<uint8_t> bytes_;
+    ringgraph::overwrite_vector<uint8_t> bytes_;  // gaps left by seeks are cleared when written
     size_t position_ = 0;
 };
 

@@ -81,7 +81,7 @@ private:
     pixelGrid& grid_;
     // Red components by raster index, primary and secondary side by side (2 bytes a pixel
     // instead of the rasters' 8).
-    ringgraph::large_vector<uint8_t> red_;
+    ringgraph::overwrite_vector<uint8_t> red_;
     ringgraph::node_array<edge>* pred_ = nullptr;
     ringgraph::goal_search engine_;
     int64_t runs_ = 0;

@@ -3,10 +3,11 @@
 // the machines this runs on a page taken by a fault one at a time costs ten times what the
 // same page costs populated with its neighbours (about 10 us against 0.7 us), so faulting in
 // the arrays page by page was a large share of every run. Blocks of 2 MiB and more ask for
-// transparent huge pages as well. Fresh storage reads as zero, and elements are default-
-// initialised, so resizing a vector of plain values writes nothing.
+// transparent huge pages as well. Blocks read as zero (fresh ones are, kept ones are
+// cleared: see page_reuse.h) and elements are default-initialised, so resizing a vector of
+// plain values writes nothing; storage for overwrite is handed over as it is.
 //
-// Sparse storage (the second template argument) is for arrays that a run touches only
+// Sparse storage (block_use::sparse) is for arrays that a run touches only
 // here and there, such as the working arrays of a goal-directed search, which visit a
 // corridor of rows in every column. Up to kPopulateSparseUpTo bytes it is populated all the
 // same (a small image's fixed costs dominate its memory, and its runs touch most pages);
@@ -20,9 +21,12 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <new>
 #include <type_traits>
 #include <vector>
+
+#include "page_reuse.h"
 
 namespace ringgraph {
 
@@ -109,20 +113,82 @@ inline void prepare_written_block(void* p, std::size_t bytes) {
     }
 }
 
-template <class T, bool Sparse = false>
+// Whether a block of `bytes` from take_block is populated (and so may be kept for reuse
+// when it is given back): blocks beyond kPopulateHugeUpTo fault in as touched.
+inline bool populated_block(std::size_t bytes) {
+    return bytes >= kWholeHugePagesFrom && mapped_size(bytes) <= kPopulateHugeUpTo;
+}
+
+// A block for `bytes` that the program will mostly write, prepared as prepare_written_block
+// prepares one: with the thread's reuse scope (page_reuse.h), kept pages make up as much of
+// it as they can and the rest is fresh. Kept pages hold old contents: with `zeros` the first
+// `bytes` of the block are cleared, so that it reads as zero as fresh storage does. Null
+// on failure; give it back with give_block(p, bytes).
+inline void* take_block(std::size_t bytes, bool zeros) {
+    page_reuse* kept = bytes >= kWholeHugePagesFrom ? page_reuse::current() : nullptr;
+    if (kept == nullptr || kept->held() == 0) {
+        void* p = map_block(bytes);
+        if (p != nullptr) prepare_written_block(p, mapped_size(bytes));
+        return p;
+    }
+    const std::size_t size = mapped_size(bytes);
+    std::size_t reused = 0;
+    void* p = kept->take(size, nullptr, reused);
+    if (p == nullptr) {
+        void* fresh = map_block(bytes);
+        if (fresh == nullptr) return nullptr;
+        p = kept->take(size, fresh, reused);
+        // Nothing stays kept while fresh pages are taken.
+        kept->release();
+        if (reused < size) {
+            auto* rest = static_cast<unsigned char*>(p) + reused;
+            if (size > kPopulateHugeUpTo) {
+                advise_huge_pages(rest, size - reused);
+            } else {
+                populate_pages(rest, size - reused, true);
+            }
+        }
+    }
+    if (zeros) std::memset(p, 0, reused < bytes ? reused : bytes);
+    return p;
+}
+
+// Gives back a block from take_block (or map_block) of `bytes`: kept for reuse where the
+// thread has a reuse scope and the block is populated, unmapped otherwise.
+inline void give_block(void* p, std::size_t bytes) {
+    page_reuse* kept = populated_block(bytes) ? page_reuse::current() : nullptr;
+    if (kept == nullptr || !kept->keep(p, mapped_size(bytes))) unmap_block(p, bytes);
+}
+
+// Maps a block that is not populated (left to fault in as touched): whatever the thread's
+// reuse scope keeps is given back first, so that the run's peak stays what it was.
+inline void* map_unpopulated_block(std::size_t bytes) {
+    if (page_reuse* kept = page_reuse::current()) kept->release();
+    return map_block(bytes);
+}
+
+// What a block's owner relies on: `zeroed`, that it reads as zero until written (elements
+// are default-initialised, so resizing a vector of plain values writes nothing); `sparse`,
+// the same, for arrays that a run touches only here and there (see above); `overwritten`,
+// nothing: every element is written before it is read, so pages kept from an earlier owner
+// are handed over as they are.
+enum class block_use { zeroed, sparse, overwritten };
+
+template <class T, block_use Use = block_use::zeroed>
 class large_allocator {
 public:
     using value_type = T;
     template <class U>
     struct rebind {
-        using other = large_allocator<U, Sparse>;
+        using other = large_allocator<U, Use>;
     };
+    static constexpr bool Sparse = Use == block_use::sparse;
     static constexpr std::size_t kMapThreshold = std::size_t{1} << 16;
     static constexpr std::size_t kPopulateSparseUpTo = std::size_t{8} << 20;
 
     large_allocator() = default;
     template <class U>
-    large_allocator(const large_allocator<U, Sparse>&) noexcept {}  // NOLINT: rebinding
+    large_allocator(const large_allocator<U, Use>&) noexcept {}  // NOLINT: rebinding
 
     T* allocate(std::size_t n) {
         if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_alloc();
@@ -132,20 +198,22 @@ public:
             if (p == nullptr) throw std::bad_alloc();
             return static_cast<T*>(p);
         }
-        const bool dense = !Sparse || bytes <= kPopulateSparseUpTo;
-        void* p = map_block(bytes);
-        if (p == nullptr) throw std::bad_alloc();
-        if (dense) {
-            prepare_written_block(p, mapped_size(bytes));
+        void* p = nullptr;
+        if (dense(bytes)) {
+            p = take_block(bytes, Use != block_use::overwritten);
         } else {
-            madvise(p, bytes, MADV_NOHUGEPAGE);
+            p = map_unpopulated_block(bytes);
+            if (p != nullptr) madvise(p, bytes, MADV_NOHUGEPAGE);
         }
+        if (p == nullptr) throw std::bad_alloc();
         return static_cast<T*>(p);
     }
     void deallocate(T* p, std::size_t n) noexcept {
         const std::size_t bytes = n * sizeof(T);
         if (bytes < kMapThreshold) {
             std::free(p);
+        } else if (dense(bytes)) {
+            give_block(p, bytes);
         } else {
             unmap_block(p, bytes);
         }
@@ -166,9 +234,12 @@ public:
     }
 
     template <class U>
-    bool operator==(const large_allocator<U, Sparse>&) const noexcept {
+    bool operator==(const large_allocator<U, Use>&) const noexcept {
         return true;
     }
+
+private:
+    static bool dense(std::size_t bytes) { return !Sparse || bytes <= kPopulateSparseUpTo; }
 };
 
 // Allocator for working storage that grows as a run goes (a queue's buckets): small blocks
@@ -211,6 +282,9 @@ template <class T>
 using large_vector = std::vector<T, large_allocator<T>>;
 // A vector for per-pixel data of which a run touches only parts.
 template <class T>
-using sparse_vector = std::vector<T, large_allocator<T, true>>;
+using sparse_vector = std::vector<T, large_allocator<T, block_use::sparse>>;
+// A vector for per-pixel data whose every element is written before it is read.
+template <class T>
+using overwrite_vector = std::vector<T, large_allocator<T, block_use::overwritten>>;
 
 }  // namespace ringgraph

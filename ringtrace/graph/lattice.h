@@ -156,7 +156,7 @@ private:
     int def_ = 0;
     bool materialised_ = false;
     uint64_t gridVersion_ = 0;
-    large_vector<uint16_t> grid_;
+    overwrite_vector<uint16_t> grid_;  // read only once written (materialised_)
     std::vector<int> terminal_;
     std::vector<column_moves> moves_;
     uint64_t movesVersion_ = 0;  // no cost table has version 0
