@@ -126,7 +126,7 @@ inline bool populated_block(std::size_t bytes) {
 // on failure; give it back with give_block(p, bytes).
 inline void* take_block(std::size_t bytes, bool zeros) {
     page_reuse* kept = bytes >= kWholeHugePagesFrom ? page_reuse::current() : nullptr;
-    if (kept == nullptr || kept->held() == 0) {
+    if (kept == nullptr || kept->held() == 0 || bytes > SIZE_MAX - 2 * kHugePage) {
         void* p = map_block(bytes);
         if (p != nullptr) prepare_written_block(p, mapped_size(bytes));
         return p;
