@@ -77,8 +77,7 @@ int readRaster(TIFF* tif, int32_t width, int32_t height, uint32_t* raster) {
 inputStatus readInputs(const char* primaryPath, const char* secondaryPath, inputImages& in,
                        std::string& message) {
     in = inputImages{};
-    in.primary = openLoaded(primaryPath);
-    in.secondary = openLoaded(secondaryPath);
+    openLoadedPair(primaryPath, secondaryPath, in.primary, in.secondary);
     if (in.primary == nullptr) {
         if (in.secondary != nullptr) TIFFClose(in.secondary);
         in.secondary = nullptr;

@@ -16,4 +16,9 @@ namespace ringtrace {
 // TIFFOpen(path, "r") itself, with libtiff's own message; null when libtiff cannot open it.
 TIFF* openLoaded(const char* path);
 
+// Read handles on two files, as openLoaded opens each (the first handle first), with their
+// bytes loaded into one block where that takes fewer pages; the block goes once both
+// handles are closed.
+void openLoadedPair(const char* pathA, const char* pathB, TIFF*& tifA, TIFF*& tifB);
+
 }  // namespace ringtrace

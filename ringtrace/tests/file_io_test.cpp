@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "graph/large_allocator.h"
+#include "graph/page_reuse.h"
 #include "loaded_tiff.h"
 #include "output_file.h"
 #include "render_output.h"
@@ -87,6 +89,50 @@ TEST(FileInput, WhatCannotBeLoadedIsLeftToLibtiff) {
     const decoded small = decode(TIFFOpen(padded.c_str(), "r"), W, H);
     ASSERT_EQ(truncate(padded.c_str(), off_t{300} << 20), 0);
     EXPECT_EQ(decode(openLoaded(padded.c_str()), W, H), small);
+}
+
+// Two files loaded together into one block decode as each file does on its own, whichever
+// handle is closed first, and the block goes only once both are closed; a pair of which
+// one file is missing or cut short opens as each would alone.
+TEST(FileInput, PairSharesOneBlockAndDecodesAsEachFile) {
+    const uint32_t W = 400, H = 300;  // about 360 KB a file: one huge page for both
+    auto other = rgbPattern(W, H);
+    for (uint8_t& v : other) v = static_cast<uint8_t>(v ^ 0x5a);
+    fixtures::ScratchDir dir;
+    const std::string a = dir.file("a.tif"), b = dir.file("b.tif"), cut = dir.file("cut.tif");
+    ASSERT_TRUE(fixtures::writeRgb8(a, W, H, rgbPattern(W, H), {}));
+    ASSERT_TRUE(fixtures::writeRgb8(b, W, H, other, {}));
+    const decoded alone[2] = {decode(TIFFOpen(a.c_str(), "r"), W, H), decode(TIFFOpen(b.c_str(), "r"), W, H)};
+    ASSERT_EQ(alone[0].ok, 1);
+    ASSERT_NE(alone[0], alone[1]);
+    for (const bool secondFirst : {false, true}) {
+        ringgraph::page_reuse kept;
+        TIFF* ta = nullptr;
+        TIFF* tb = nullptr;
+        openLoadedPair(a.c_str(), b.c_str(), ta, tb);
+        ASSERT_NE(ta, nullptr);
+        ASSERT_NE(tb, nullptr);
+        if (secondFirst) {
+            EXPECT_EQ(decode(tb, W, H), alone[1]);
+            EXPECT_EQ(kept.held(), 0u);
+            EXPECT_EQ(decode(ta, W, H), alone[0]);
+        } else {
+            EXPECT_EQ(decode(ta, W, H), alone[0]);
+            EXPECT_EQ(kept.held(), 0u);
+            EXPECT_EQ(decode(tb, W, H), alone[1]);
+        }
+        EXPECT_EQ(kept.held(), ringgraph::kHugePage);  // one block for the two
+    }
+    TIFF* ta = nullptr;
+    TIFF* tb = nullptr;
+    openLoadedPair(dir.file("missing.tif").c_str(), b.c_str(), ta, tb);
+    EXPECT_EQ(ta, nullptr);
+    EXPECT_EQ(decode(tb, W, H), alone[1]);
+    const size_t size = fileBytes(b).size();
+    ASSERT_TRUE(fixtures::writeTruncatedCopy(b, cut, size / 2));
+    openLoadedPair(a.c_str(), cut.c_str(), ta, tb);
+    EXPECT_EQ(decode(ta, W, H), alone[0]);
+    EXPECT_EQ(decode(tb, W, H), decode(TIFFOpen(cut.c_str(), "r"), W, H));
 }
 
 // The output made in memory is byte for byte the one libtiff writes to a file, for images
