@@ -2,6 +2,7 @@
 
 #include "edge_cost.h"
 #include "graph/large_allocator.h"
+#include "graph/page_reuse.h"
 #include "grid_graph.h"
 #include "render_output.h"
 
@@ -27,6 +28,9 @@ void checkCancel(const std::atomic<bool>* cancel) {
 void traceRasters(const uint32_t* primaryRaster, const uint32_t* secondaryRaster, int32_t W, int32_t H,
                   tracerReport& report, uint8_t* marks, const std::atomic<bool>* cancel,
                   const progressCallback& progress, const std::function<void()>& rastersDone) {
+    // Pages freed by one phase hold the next one's arrays (the program's driver has a scope
+    // of its own that also covers the files and rasters; this one then does nothing).
+    ringgraph::page_reuse keptPages;
     const auto pixels = static_cast<size_t>(int64_t{W} * H);
     const int status = report.status;
     report = tracerReport{};  // nothing of an earlier trace survives in it

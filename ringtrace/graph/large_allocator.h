@@ -138,9 +138,9 @@ inline void* take_block(std::size_t bytes, bool zeros) {
         void* fresh = map_block(bytes);
         if (fresh == nullptr) return nullptr;
         p = kept->take(size, fresh, reused);
-        // Nothing stays kept while fresh pages are taken.
-        kept->release();
         if (reused < size) {
+            // Nothing stays kept while fresh pages are taken.
+            kept->release();
             auto* rest = static_cast<unsigned char*>(p) + reused;
             if (size > kPopulateHugeUpTo) {
                 advise_huge_pages(rest, size - reused);

@@ -3,8 +3,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstring>
 #include <stdexcept>
+#include <vector>
 
+#include "graph/large_allocator.h"
+#include "graph/page_reuse.h"
 #include "pair_trace.h"
 #include "path_evaluation.h"
 #include "ring_generator.h"
@@ -93,4 +97,35 @@ TEST(PairTrace, InterruptedEngineIsPreparedAgain) {
         EXPECT_EQ(*after.predecessors, *expected.predecessors);
         EXPECT_EQ(stats.dispersion, expectedStats.dispersion);
     }
+}
+
+// Pages kept from earlier owners hold whatever those left there: a trace whose arrays are
+// made of them (here, pages full of ones) has exactly the result of one on fresh pages.
+TEST(PairTrace, KeptPagesChangeNothing) {
+    imagePair img = ring(720, 400, 5);
+    auto trace = [&img](tracerReport& report, std::vector<uint8_t>& marks) {
+        marks.assign(static_cast<size_t>(img.W * img.H), 0);
+        traceRasters(img.primary.data(), img.secondary.data(), img.W, img.H, report, marks.data());
+    };
+    tracerReport fresh, reused;
+    std::vector<uint8_t> freshMarks, reusedMarks;
+    trace(fresh, freshMarks);
+    ASSERT_EQ(fresh.search.searchOutcome, SEARCH_ACCEPTED);
+    {
+        ringgraph::page_reuse kept;
+        for (int i = 0; i < 6; ++i) {
+            void* block = ringgraph::map_block(2 * ringgraph::kHugePage);
+            ASSERT_NE(block, nullptr);
+            std::memset(block, 0xff, 2 * ringgraph::kHugePage);
+            ASSERT_TRUE(kept.keep(block, 2 * ringgraph::kHugePage));
+        }
+        trace(reused, reusedMarks);
+    }
+    EXPECT_EQ(reusedMarks, freshMarks);
+    EXPECT_EQ(reused.contour, fresh.contour);
+    EXPECT_EQ(reused.search.iterations, fresh.search.iterations);
+    EXPECT_EQ(reused.search.shortestPathRuns, fresh.search.shortestPathRuns);
+    EXPECT_EQ(reused.search.nodesSettled, fresh.search.nodesSettled);
+    EXPECT_EQ(reused.search.accepted.pathCost, fresh.search.accepted.pathCost);
+    EXPECT_EQ(reused.search.acceptedStats.dispersion, fresh.search.acceptedStats.dispersion);
 }
