@@ -6,7 +6,6 @@
 #include <thread>
 #include <vector>
 
-#include "edge_cost_sweep.h"
 #include "image_input.h"
 
 namespace ringtrace {
@@ -84,6 +83,11 @@ int gridEdgeCost(uint32_t primaryTail, uint32_t primaryHead, uint32_t secondaryT
 
 void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster,
                     const std::atomic<bool>* stop) {
+    priceGridEdges(grid, primaryRaster, secondaryRaster, fastestColumnPricer(), stop);
+}
+
+void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster,
+                    columnPricer pricer, const std::atomic<bool>* stop) {
     const int32_t W = grid.width, H = grid.height;
     const ringgraph::lattice& G = grid.G;
     if (G.number_of_grid_edges() == 0) return;
@@ -187,8 +191,6 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
             for (int j = 0; j < 9; ++j) projectRun(c.g, c.b, H, steps[j], alongOf(x, j));
         };
 
-        constexpr int32_t kStretch = 256;
-        std::vector<int32_t> run(9 * static_cast<size_t>(kStretch));
         int32_t prepared = (first - 1) / group * group;  // columns below this are in the ring
         prepareGroup(prepared);
         prepared += group;
@@ -201,21 +203,16 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
             }
             while (projected < x + 2) project(++projected);
             const columnInputs& t = slot(x);
-            uint16_t* column = cost + G.first_grid_edge(x, 3);
-            int32_t least[9] = {0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff};
-            for (int32_t i0 = 0; i0 < rows; i0 += kStretch) {
-                const int32_t n = std::min(kStretch, rows - i0);
-                const size_t tail = static_cast<size_t>(3 + i0);
-                for (int j = 0; j < 9; ++j) {
-                    const int32_t hx = x + kGridOffsets[j].dx;
-                    const columnInputs& h = slot(hx);
-                    const size_t head = tail + static_cast<size_t>(kGridOffsets[j].dy);
-                    priceRun(sweepPixels{&t.red[tail], &t.support[tail], alongOf(x, j) + tail},
-                             sweepPixels{&h.red[head], &h.support[head], alongOf(hx, j) + head}, n, steps[j],
-                             &run[static_cast<size_t>(j) * kStretch]);
-                }
-                interleaveRuns(run.data(), kStretch, n, column + 9 * static_cast<size_t>(i0), least);
+            columnRuns runs;
+            for (int j = 0; j < 9; ++j) {
+                const int32_t hx = x + kGridOffsets[j].dx;
+                const columnInputs& h = slot(hx);
+                const size_t head = static_cast<size_t>(3 + kGridOffsets[j].dy);
+                runs.tail[j] = sweepPixels{&t.red[3], &t.support[3], alongOf(x, j) + 3};
+                runs.head[j] = sweepPixels{&h.red[head], &h.support[head], alongOf(hx, j) + head};
             }
+            int32_t least[9] = {0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff};
+            pricer(runs, rows, steps, cost + G.first_grid_edge(x, 3), least);
             moves[static_cast<size_t>(x)] = ringgraph::lattice_costs::column_moves{
                 static_cast<uint16_t>(std::min(least[5], least[6])),
                 static_cast<uint16_t>(std::min({least[2], least[3], least[4]})),
