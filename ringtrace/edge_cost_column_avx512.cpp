@@ -15,15 +15,13 @@
 //   m  = L + 1                          exact
 //   C  = k / 256 + 0.01f                0.01f errs by 2.2e-10, 2.2u relative to |Q + 0.01|: <= 3.2u
 //   q' = w / ((a m) C)                  two products and the division:          <= 9.5u
-// so |q' - q| <= 9.7u q. Also |q| > 2: S <= 1.0001, |L + 1| <= 128, |Q + 0.01| < 1.003 and
-// w >= 340; so for positive q' the differences q' - (n - 1) and n - q', n = ceil(q'), are exact
-// in single precision, and q' * 2^-20 errs by u of itself.
-// The cost is min(ceil(fl(q)), 2000) for positive q, fl the rounding to single; fl(q) moves
-// q by at most u q. Hence, with the margin 2^-20 = 16u:
-//   - q' - (n - 1) > 2^-20 q' and n - q' > 2^-20 q': q lies more than 6u q' from both
-//     integers, so fl(q) lies strictly between them and its ceiling is n;
-//   - q' - (n - 1) > 2^-20 q' and n >= 2000: fl(q) > n - 1 >= 1999, the cost is 2000;
-//   - q' > 2000 (plus infinity included): q > 1999.99, the cost is 2000;
+// so |q' - q| <= 9.7u q, and fl(q), fl the rounding to single, lies within 10.8u q' of q'.
+// The cost is min(ceil(fl(q)), 2000) for positive q. With l and r the products
+// q' (1 - 2^-20) and q' (1 + 2^-20) in single precision, l < q' (1 - 14.9u) and
+// r > q' (1 + 14.9u), so fl(q) lies strictly between them. Hence:
+//   - ceil(min(l, 2000)) = ceil(min(r, 2000)) = n for a positive q': if n < 2000, no integer
+//     lies in [l, r), n - 1 < fl(q) <= n and the cost is n; if n = 2000, fl(q) > l > 1999
+//     and the cost is 2000 (plus infinity included: both ends are capped to 2000);
 //   - q' not positive or NaN: a > 0 and C has the sign of Q + 0.01, so q' and q have the same
 //     sign (L + 1 = 0 gives an infinity of the zero's sign, the same one in both), and q is
 //     NaN exactly when q' is (a NaN orientation): the cost is 0.
@@ -88,26 +86,22 @@ RT_AVX512 inline __m512i priceSixteen(const sweepPixels& t, const sweepPixels& h
     const __m512i sH = _mm512_maskz_loadu_epi32(valid, h.support + i);
     const __m512 aT = _mm512_maskz_loadu_ps(valid, t.along + i);
     const __m512 aH = _mm512_maskz_loadu_ps(valid, h.along + i);
-    const __m512i one = _mm512_set1_epi32(1);
     // L + 1 = ceil(red sum / 2) + 1, exact.
     const __m512 m = _mm512_cvtepi32_ps(
-        _mm512_add_epi32(_mm512_srai_epi32(_mm512_add_epi32(_mm512_add_epi32(rT, rH), one), 1), one));
+        _mm512_srai_epi32(_mm512_add_epi32(_mm512_add_epi32(rT, rH), _mm512_set1_epi32(3)), 1));
     const __m512 C = _mm512_add_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_add_epi32(sT, sH)), _mm512_set1_ps(1.0f / 256.0f)),
                                    _mm512_set1_ps(0.01f));
     const __m512 a = _mm512_add_ps(_mm512_mul_ps(_mm512_add_ps(aT, aH), _mm512_set1_ps(0.5f)), _mm512_set1_ps(0.1f));
     const __m512 q = _mm512_div_ps(_mm512_set1_ps(static_cast<float>(step.weight)), _mm512_mul_ps(_mm512_mul_ps(a, m), C));
-    const __m512 n = _mm512_roundscale_ps(q, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
+    // The ceilings of both ends of q's interval, capped; an infinite q gives 2000 at both.
     const __m512 cap = _mm512_set1_ps(2000.0f);
-    const __m512 margin = _mm512_mul_ps(q, _mm512_set1_ps(0x1p-20f));
+    const __m512 below = _mm512_min_ps(_mm512_mul_ps(q, _mm512_set1_ps(1.0f - 0x1p-20f)), cap);
+    const __m512 above = _mm512_min_ps(_mm512_mul_ps(q, _mm512_set1_ps(1.0f + 0x1p-20f)), cap);
+    const __m512i k = _mm512_cvt_roundps_epi32(below, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
+    const __m512i kAbove = _mm512_cvt_roundps_epi32(above, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
     const __mmask16 positive = _mm512_cmp_ps_mask(q, _mm512_setzero_ps(), _CMP_GT_OQ);
-    const __mmask16 clearBelow =
-        _mm512_cmp_ps_mask(_mm512_sub_ps(q, _mm512_sub_ps(n, _mm512_set1_ps(1.0f))), margin, _CMP_GT_OQ);
-    const __mmask16 clearAbove = _mm512_cmp_ps_mask(_mm512_sub_ps(n, q), margin, _CMP_GT_OQ);
-    const __mmask16 capped = _mm512_cmp_ps_mask(n, cap, _CMP_GE_OQ);
-    const __mmask16 over = _mm512_cmp_ps_mask(q, cap, _CMP_GT_OQ);
-    const __mmask16 settled = static_cast<__mmask16>(~positive | over | (clearBelow & (clearAbove | capped)));
-    const __m512i k = _mm512_maskz_cvttps_epi32(positive, _mm512_min_ps(n, cap));
-    __m512i cost = _mm512_mask_add_epi32(k, positive, k, _mm512_set1_epi32(step.rowTerm));
+    const auto settled = static_cast<__mmask16>(~positive | _mm512_cmpeq_epi32_mask(k, kAbove));
+    __m512i cost = _mm512_maskz_add_epi32(positive, k, _mm512_set1_epi32(step.rowTerm));
     const auto unsettled = static_cast<__mmask16>(valid & ~settled);
     if (unsettled != 0) [[unlikely]] {
         alignas(64) int32_t lanes[16];
