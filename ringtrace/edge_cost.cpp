@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "edge_cost_inputs.h"
 #include "image_input.h"
 
 namespace ringtrace {
@@ -96,7 +97,10 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     // arithmetic as for a single pixel; a small image works them out per pixel instead,
     // which costs less than the table. The table holds the green component only: the blue
     // one of a pair is the green one of the pair with the two bytes swapped.
-    const bool tabulate = int64_t{W} * H >= int64_t{4} * 65536;
+    // The vector preparation (which needs no table) goes with the vector pricers; the plain
+    // pricer takes the plain preparation too, the reference from end to end.
+    const groupPreparer vectorPrepare = pricer != priceColumnPlain ? vectorGroupPreparer() : nullptr;
+    const bool tabulate = vectorPrepare == nullptr && int64_t{W} * H >= int64_t{4} * 65536;
     ringgraph::large_vector<float> unitGreen(tabulate ? 65536 : 0);
     if (tabulate) unitOrientations(unitGreen.data());
     auto unitOfPixel = [&](uint32_t p) -> orientation {
@@ -154,7 +158,12 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
             int32_t* const ints0 = slot(g0).red;
             float* const reals0 = slot(g0).g;
             const size_t intStep = 2 * intStride, realStep = 2 * realStride;
-            for (int32_t y = 0; y < H; ++y) {
+            int32_t y = 0;
+            if (vectorPrepare != nullptr && n == group && group == 16) {
+                y = vectorPrepare(primaryRaster, secondaryRaster, W, H, g0,
+                                  groupInputs{ints0, reals0, intStride, realStride, intStep, realStep});
+            }
+            for (; y < H; ++y) {
                 const size_t r0 = static_cast<size_t>(rasterIndex(g0, y, W, H));
                 const uint32_t* primary = primaryRaster + r0;
                 const uint32_t* secondary = secondaryRaster + r0;

@@ -6,10 +6,12 @@ namespace ringtrace {
 
 #if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
 // edge_cost_column_avx512.cpp
-void priceColumnAvx512(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out, int32_t least[9]);
+void priceColumnAvx512(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
+                       int32_t least[9]);
 #endif
 
-void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out, int32_t least[9]) {
+void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
+                      int32_t least[9]) {
     // A stretch at a time, so the nine runs stay in the first-level cache until interleaved.
     constexpr int32_t kStretch = 256;
     int32_t run[9 * kStretch];
@@ -19,7 +21,8 @@ void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9
             const sweepPixels& t = runs.tail[j];
             const sweepPixels& h = runs.head[j];
             priceRun(sweepPixels{t.red + i0, t.support + i0, t.along + i0},
-                     sweepPixels{h.red + i0, h.support + i0, h.along + i0}, m, steps[j], &run[j * kStretch]);
+                     sweepPixels{h.red + i0, h.support + i0, h.along + i0}, m, steps[j],
+                     &run[j * kStretch]);
         }
         interleaveRuns(run, kStretch, m, out + 9 * static_cast<size_t>(i0), least);
     }
@@ -27,7 +30,8 @@ void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9
 
 columnPricer vectorColumnPricer() {
 #if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) return priceColumnAvx512;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
+        return priceColumnAvx512;
 #endif
     return nullptr;
 }

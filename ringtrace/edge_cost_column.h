@@ -18,10 +18,11 @@ struct columnRuns {
 
 // Prices rows 0..n-1: out[9 * i + j] is the cost of row i's edge of step j; least[j] is
 // lowered to the least cost of run j.
-using columnPricer = void (*)(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
-                              int32_t least[9]);
+using columnPricer = void (*)(const columnRuns& runs, int32_t n, const sweepStep steps[9],
+                              uint16_t* out, int32_t least[9]);
 
-void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out, int32_t least[9]);
+void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
+                      int32_t least[9]);
 
 // The widest vector pricer this build holds and this processor runs, or nullptr.
 columnPricer vectorColumnPricer();

@@ -78,8 +78,8 @@ constexpr interleavePlan kPlan = makeInterleavePlan();
 
 #define RT_AVX512 __attribute__((target("avx512f,avx512bw,avx512vl,avx512dq")))
 
-RT_AVX512 inline __m512i priceSixteen(const sweepPixels& t, const sweepPixels& h, int32_t i, __mmask16 valid,
-                                      const sweepStep& step) {
+RT_AVX512 inline __m512i priceSixteen(const sweepPixels& t, const sweepPixels& h, int32_t i,
+                                      __mmask16 valid, const sweepStep& step) {
     const __m512i rT = _mm512_maskz_loadu_epi32(valid, t.red + i);
     const __m512i rH = _mm512_maskz_loadu_epi32(valid, h.red + i);
     const __m512i sT = _mm512_maskz_loadu_epi32(valid, t.support + i);
@@ -89,16 +89,20 @@ RT_AVX512 inline __m512i priceSixteen(const sweepPixels& t, const sweepPixels& h
     // L + 1 = ceil(red sum / 2) + 1, exact.
     const __m512 m = _mm512_cvtepi32_ps(
         _mm512_srai_epi32(_mm512_add_epi32(_mm512_add_epi32(rT, rH), _mm512_set1_epi32(3)), 1));
-    const __m512 C = _mm512_add_ps(_mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_add_epi32(sT, sH)), _mm512_set1_ps(1.0f / 256.0f)),
-                                   _mm512_set1_ps(0.01f));
-    const __m512 a = _mm512_add_ps(_mm512_mul_ps(_mm512_add_ps(aT, aH), _mm512_set1_ps(0.5f)), _mm512_set1_ps(0.1f));
-    const __m512 q = _mm512_div_ps(_mm512_set1_ps(static_cast<float>(step.weight)), _mm512_mul_ps(_mm512_mul_ps(a, m), C));
+    const __m512 C = _mm512_add_ps(
+        _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_add_epi32(sT, sH)), _mm512_set1_ps(1.0f / 256.0f)),
+        _mm512_set1_ps(0.01f));
+    const __m512 a = _mm512_add_ps(_mm512_mul_ps(_mm512_add_ps(aT, aH), _mm512_set1_ps(0.5f)),
+                                   _mm512_set1_ps(0.1f));
+    const __m512 q = _mm512_div_ps(_mm512_set1_ps(static_cast<float>(step.weight)),
+                                   _mm512_mul_ps(_mm512_mul_ps(a, m), C));
     // The ceilings of both ends of q's interval, capped; an infinite q gives 2000 at both.
     const __m512 cap = _mm512_set1_ps(2000.0f);
     const __m512 below = _mm512_min_ps(_mm512_mul_ps(q, _mm512_set1_ps(1.0f - 0x1p-20f)), cap);
     const __m512 above = _mm512_min_ps(_mm512_mul_ps(q, _mm512_set1_ps(1.0f + 0x1p-20f)), cap);
     const __m512i k = _mm512_cvt_roundps_epi32(below, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
-    const __m512i kAbove = _mm512_cvt_roundps_epi32(above, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
+    const __m512i kAbove =
+        _mm512_cvt_roundps_epi32(above, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC);
     const __mmask16 positive = _mm512_cmp_ps_mask(q, _mm512_setzero_ps(), _CMP_GT_OQ);
     const auto settled = static_cast<__mmask16>(~positive | _mm512_cmpeq_epi32_mask(k, kAbove));
     __m512i cost = _mm512_maskz_add_epi32(positive, k, _mm512_set1_epi32(step.rowTerm));
@@ -109,7 +113,8 @@ RT_AVX512 inline __m512i priceSixteen(const sweepPixels& t, const sweepPixels& h
         for (unsigned bits = unsettled; bits != 0; bits &= bits - 1) {
             const int l = __builtin_ctz(bits);
             const int32_t r = i + l;
-            lanes[l] = priceOne(t.red[r], h.red[r], t.support[r], h.support[r], t.along[r], h.along[r], step);
+            lanes[l] = priceOne(t.red[r], h.red[r], t.support[r], h.support[r], t.along[r],
+                                h.along[r], step);
         }
         cost = _mm512_load_si512(lanes);
     }
@@ -118,8 +123,8 @@ RT_AVX512 inline __m512i priceSixteen(const sweepPixels& t, const sweepPixels& h
 
 }  // namespace
 
-RT_AVX512 void priceColumnAvx512(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
-                                 int32_t least[9]) {
+RT_AVX512 void priceColumnAvx512(const columnRuns& runs, int32_t n, const sweepStep steps[9],
+                                 uint16_t* out, int32_t least[9]) {
     __m512i low[9];
     for (int j = 0; j < 9; ++j) low[j] = _mm512_set1_epi32(least[j]);
     __m512i index[5];
@@ -146,7 +151,8 @@ RT_AVX512 void priceColumnAvx512(const columnRuns& runs, int32_t n, const sweepS
             const __m512i lower = _mm512_permutex2var_epi16(pair0, index[t], pair1);
             const __m512i upper = _mm512_permutex2var_epi16(pair2, index[t], pair3);
             __m512i v = _mm512_mask_blend_epi16(kPlan.fromUpperPairs[t], lower, upper);
-            v = _mm512_mask_blend_epi16(kPlan.fromLast[t], v, _mm512_permutexvar_epi16(index[t], last));
+            v = _mm512_mask_blend_epi16(kPlan.fromLast[t], v,
+                                        _mm512_permutexvar_epi16(index[t], last));
             if (left >= 32) {
                 _mm512_storeu_si512(o + 32 * t, v);
             } else {

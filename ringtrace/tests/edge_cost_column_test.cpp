@@ -1,6 +1,8 @@
 // The vector column pricer against the plain one, bit for bit, over every red sum, every
 // support sum and every step weight that occur, with orientation terms from a dense sweep,
 // the extremes and the values that put the quotient right on a rounding boundary.
+#include "edge_cost_column.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,7 +13,6 @@
 #include <vector>
 
 #include "edge_cost.h"
-#include "edge_cost_column.h"
 #include "grid_graph.h"
 
 using namespace ringtrace;
@@ -19,8 +20,9 @@ using namespace ringtrace;
 namespace {
 
 // The weights and row terms of the nine steps (the step vector itself is not used here).
-const sweepStep kSteps[9] = {{0, 1, 340, 0}, {0, 1, 340, 0}, {1, 1, 480, 1}, {1, 0, 340, 0}, {1, 1, 480, 1},
-                             {1, 1, 480, 1}, {1, 1, 480, 1}, {1, 1, 760, 1}, {1, 1, 760, 1}};
+const sweepStep kSteps[9] = {{0, 1, 340, 0}, {0, 1, 340, 0}, {1, 1, 480, 1},
+                             {1, 0, 340, 0}, {1, 1, 480, 1}, {1, 1, 480, 1},
+                             {1, 1, 480, 1}, {1, 1, 760, 1}, {1, 1, 760, 1}};
 
 // Every red sum and support sum of two signed bytes: -256..254.
 constexpr int kSums = 511;
@@ -56,9 +58,9 @@ void expectPricersAgree(columnPricer fast, const column& c, int32_t n) {
     for (size_t e = 0; e < plain.size(); ++e) {
         if (plain[e] != vector[e]) {
             const size_t i = e / 9;
-            FAIL() << "row " << i << " step " << e % 9 << ": " << vector[e] << " for " << plain[e] << " (red "
-                   << c.redT[i] + c.redH[i] << ", support " << c.supT[i] + c.supH[i] << ", along " << c.alongT[i]
-                   << " and " << c.alongH[i] << ")";
+            FAIL() << "row " << i << " step " << e % 9 << ": " << vector[e] << " for " << plain[e]
+                   << " (red " << c.redT[i] + c.redH[i] << ", support " << c.supT[i] + c.supH[i]
+                   << ", along " << c.alongT[i] << " and " << c.alongH[i] << ")";
         }
     }
     for (int j = 0; j < 9; ++j) EXPECT_EQ(leastPlain[j], leastVector[j]) << "step " << j;
@@ -66,9 +68,17 @@ void expectPricersAgree(columnPricer fast, const column& c, int32_t n) {
 
 // How far the orientation term reaches: the half sum of two projections of unit vectors.
 std::vector<float> orientationSamples() {
-    std::vector<float> s = {0.0f, std::numeric_limits<float>::denorm_min(), 1e-30f, 0x1p-30f, 1e-7f,
-                            0.5f, 1.0f, std::nextafter(1.0f, 2.0f), std::nextafter(std::nextafter(1.0f, 2.0f), 2.0f),
-                            std::nextafter(1.0f, 0.0f), std::numeric_limits<float>::quiet_NaN()};
+    std::vector<float> s = {0.0f,
+                            std::numeric_limits<float>::denorm_min(),
+                            1e-30f,
+                            0x1p-30f,
+                            1e-7f,
+                            0.5f,
+                            1.0f,
+                            std::nextafter(1.0f, 2.0f),
+                            std::nextafter(std::nextafter(1.0f, 2.0f), 2.0f),
+                            std::nextafter(1.0f, 0.0f),
+                            std::numeric_limits<float>::quiet_NaN()};
     for (int k = 0; k <= 4096; ++k) s.push_back(static_cast<float>(k) / 4096.0f);
     std::mt19937 rng(11);
     std::uniform_real_distribution<float> unit(0.0f, 1.0f);
@@ -90,8 +100,11 @@ TEST(ColumnPricer, VectorMatchesPlainOverEverySumAndAnOrientationSweep) {
         for (int32_t i = 0; i < n; ++i) {
             const auto k = static_cast<size_t>(i);
             c.setSums(k, i % kSums - 256, i / kSums - 256);
-            const float a = samples[(k * 7919u + static_cast<size_t>(round) * 104729u) % samples.size()];
-            const float b = round % 2 == 0 ? a : samples[(k * 31u + static_cast<size_t>(round)) % samples.size()];
+            const float a =
+                samples[(k * 7919u + static_cast<size_t>(round) * 104729u) % samples.size()];
+            const float b = round % 2 == 0
+                                ? a
+                                : samples[(k * 31u + static_cast<size_t>(round)) % samples.size()];
             c.alongT[k] = a;
             c.alongH[k] = b;
         }
@@ -117,13 +130,14 @@ TEST(ColumnPricer, VectorMatchesPlainWhereTheQuotientMeetsAnInteger) {
                 const double m = static_cast<double>(((red + 1) >> 1) + 1);
                 const double C = support / 256.0 + 0.01;
                 const double q = weight / (1.1 * m * C);  // the quotient at S = 1
-                if (!(q > 0)) continue;                      // no boundary but 0 to meet
+                if (!(q > 0)) continue;                   // no boundary but 0 to meet
                 // An integer the quotient reaches with S in [0, 1], 2000 sometimes.
                 const double lo = std::min(q, q * 11.0), hi = std::max(q, q * 11.0);
                 double target = std::ceil(lo) + static_cast<double>(rng() % 64);
                 if (rng() % 8 == 0) target = 2000.0;
                 if (!(target < hi)) target = std::ceil(lo);
-                float s = std::clamp(static_cast<float>(weight / (target * m * C) - 0.1), 0.0f, 1.0f);
+                float s =
+                    std::clamp(static_cast<float>(weight / (target * m * C) - 0.1), 0.0f, 1.0f);
                 for (int d = 0; d < 4; ++d) s = std::nextafter(s, -1.0f);
                 for (int d = 0; d < 16; ++d, ++i) {
                     c.setSums(i, red, support);
@@ -152,10 +166,12 @@ TEST(ColumnPricer, SinglePrecisionQuotientStaysWithinTheProvenBound) {
                 const double Q = support / 256.0;
                 const float m = static_cast<float>(L + 1);
                 const float C = static_cast<float>(support) * (1.0f / 256.0f) + 0.01f;
-                for (size_t k = static_cast<size_t>(red + support + 512) % 97; k < samples.size(); k += 97) {
+                for (size_t k = static_cast<size_t>(red + support + 512) % 97; k < samples.size();
+                     k += 97) {
                     const float S = samples[k];
                     if (std::isnan(S)) continue;
-                    const double exact = weight / (((static_cast<double>(S) + 0.1) * (L + 1)) * (Q + 0.01));
+                    const double exact =
+                        weight / (((static_cast<double>(S) + 0.1) * (L + 1)) * (Q + 0.01));
                     volatile float a = S + 0.1f;  // volatile: each step rounded on its own
                     volatile float d = a * m;
                     d = d * C;
@@ -178,7 +194,8 @@ TEST(ColumnPricer, PartialBlocksAndLeastCostsMatchPlain) {
         column c(static_cast<size_t>(n) + 16);
         for (int32_t i = 0; i < n; ++i) {
             const auto k = static_cast<size_t>(i);
-            c.setSums(k, static_cast<int>(rng() % kSums) - 256, static_cast<int>(rng() % kSums) - 256);
+            c.setSums(k, static_cast<int>(rng() % kSums) - 256,
+                      static_cast<int>(rng() % kSums) - 256);
             c.alongT[k] = static_cast<float>(rng() % 10000) / 10000.0f;
             c.alongH[k] = static_cast<float>(rng() % 10000) / 10000.0f;
         }
@@ -193,7 +210,8 @@ TEST(ColumnPricer, WholePassAgreesWithThePlainPricer) {
     std::mt19937 rng(21);
     for (const auto& size : {std::pair{40, 39}, std::pair{33, 70}, std::pair{17, 263}}) {
         const int W = size.first, H = size.second;
-        std::vector<uint32_t> primary(static_cast<size_t>(W) * static_cast<size_t>(H)), secondary(primary.size());
+        std::vector<uint32_t> primary(static_cast<size_t>(W) * static_cast<size_t>(H)),
+            secondary(primary.size());
         for (auto& w : primary) w = rng() & 0xffffffu;
         for (auto& w : secondary) w = rng() & 0xffu;
         pixelGrid plain, fast;
@@ -202,7 +220,9 @@ TEST(ColumnPricer, WholePassAgreesWithThePlainPricer) {
         priceGridEdges(plain, primary.data(), secondary.data(), priceColumnPlain);
         priceGridEdges(fast, primary.data(), secondary.data(), fastestColumnPricer());
         const int64_t edges = plain.G.number_of_grid_edges();
-        ASSERT_EQ(std::memcmp(plain.cost.grid_data(), fast.cost.grid_data(), static_cast<size_t>(edges) * 2), 0)
+        ASSERT_EQ(std::memcmp(plain.cost.grid_data(), fast.cost.grid_data(),
+                              static_cast<size_t>(edges) * 2),
+                  0)
             << W << " x " << H;
         // Reading the data above dropped the bounds; price again for them.
         priceGridEdges(plain, primary.data(), secondary.data(), priceColumnPlain);
