@@ -115,6 +115,27 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         steps[j] = sweepStep{t.ax, t.ay, static_cast<double>(t.weight), t.rowTerm};
     }
 
+    // Steps with the same vector have the same projections (the two vertical ones, unless
+    // the height is too large for the wrapped step's length to be exact): each is worked
+    // out for the first such step only.
+    int sameAs[9], firstOf[9], distinct = 0;
+    sweepStep distinctSteps[9];
+    for (int j = 0; j < 9; ++j) {
+        sameAs[j] = j;
+        for (int k = 0; k < j; ++k) {
+            if (steps[k].ax == steps[j].ax && steps[k].ay == steps[j].ay) {
+                sameAs[j] = k;
+                break;
+            }
+        }
+        if (sameAs[j] == j) {
+            firstOf[distinct] = j;
+            distinctSteps[distinct++] = steps[j];
+        }
+    }
+    const columnProjector vectorProject = pricer != priceColumnPlain ? vectorColumnProjector() : nullptr;
+    const columnProjector projector = vectorProject != nullptr ? vectorProject : projectColumnPlain;
+
     // Per-pixel inputs of the columns an edge out of column x can reach (x - 1 .. x + 2), in
     // node id order, so every run of edges with the same step reads its tails and heads
     // contiguously. Columns are prepared a group at a time, reading each raster row's
@@ -193,11 +214,13 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         const size_t alongStride = static_cast<size_t>(H) + 16;
         ringgraph::large_vector<float> along(4 * 9 * alongStride);
         auto alongOf = [&](int32_t x, int j) {
-            return along.data() + (static_cast<size_t>(x & 3) * 9 + static_cast<size_t>(j)) * alongStride;
+            return along.data() + (static_cast<size_t>(x & 3) * 9 + static_cast<size_t>(sameAs[j])) * alongStride;
         };
         auto project = [&](int32_t x) {
             const columnInputs& c = slot(x);
-            for (int j = 0; j < 9; ++j) projectRun(c.g, c.b, H, steps[j], alongOf(x, j));
+            float* out[9];
+            for (int s = 0; s < distinct; ++s) out[s] = alongOf(x, firstOf[s]);
+            projector(c.g, c.b, H, distinctSteps, distinct, out);
         };
 
         int32_t prepared = (first - 1) / group * group;  // columns below this are in the ring

@@ -8,7 +8,21 @@ namespace ringtrace {
 // edge_cost_column_avx512.cpp
 void priceColumnAvx512(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
                        int32_t least[9]);
+void projectColumnAvx512(const float* g, const float* b, int32_t n, const sweepStep* steps, int count,
+                         float* const* out);
 #endif
+
+void projectColumnPlain(const float* g, const float* b, int32_t n, const sweepStep* steps, int count,
+                        float* const* out) {
+    for (int s = 0; s < count; ++s) projectRun(g, b, n, steps[s], out[s]);
+}
+
+columnProjector vectorColumnProjector() {
+#if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) return projectColumnAvx512;
+#endif
+    return nullptr;
+}
 
 void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
                       int32_t least[9]) {
