@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <thread>
 #include <vector>
@@ -158,14 +159,22 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
 
     // Prices the edges out of columns first..last.
     auto priceColumns = [&](int32_t first, int32_t last) {
-        // One block for the whole ring, populated at once (see the allocator). Each array
-        // starts one cache line further on than a multiple of 4 KiB would put it: the group's
+        // One block for the ring of inputs and the projections, populated at once (see the
+        // allocator) and never smaller than what the allocator maps in one huge page: fresh
+        // small pages cost more here than all the pricing of a 720 x 400 image (three blocks
+        // of 4 KiB pages took 1 ms a pass, one huge page about 0.05 ms). Each array starts
+        // one cache line further on than a multiple of 4 KiB would put it: the group's
         // columns are written side by side, row by row, and arrays a power of two apart
         // would all compete for the same few cache sets.
         const auto slots = static_cast<size_t>(2 * group);
         const size_t intStride = static_cast<size_t>(H) + 16, realStride = static_cast<size_t>(H) + 16;
-        ringgraph::large_vector<int32_t> ints(2 * slots * intStride);
-        ringgraph::large_vector<float> reals(2 * slots * realStride);
+        const size_t alongStride = static_cast<size_t>(H) + 16;
+        const size_t intCount = 2 * slots * intStride, realCount = 2 * slots * realStride, alongCount = 4 * 9 * alongStride;
+        ringgraph::large_vector<std::byte> scratch(
+            std::max(4 * (intCount + realCount + alongCount), ringgraph::kWholeHugePagesFrom));
+        auto* const ints = reinterpret_cast<int32_t*>(scratch.data());
+        auto* const reals = reinterpret_cast<float*>(ints + intCount);
+        float* const along = reals + realCount;
         std::vector<columnInputs> ring(slots);
         for (size_t k = 0; k < slots; ++k) {
             ring[k] = columnInputs{&ints[2 * k * intStride], &ints[(2 * k + 1) * intStride],
@@ -211,10 +220,8 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         // Each pixel's projections onto the nine steps, for the four columns an edge out of
         // column x touches (x - 1 .. x + 2): every projection serves two edges, one as tail
         // and one as head, and is worked out once.
-        const size_t alongStride = static_cast<size_t>(H) + 16;
-        ringgraph::large_vector<float> along(4 * 9 * alongStride);
         auto alongOf = [&](int32_t x, int j) {
-            return along.data() + (static_cast<size_t>(x & 3) * 9 + static_cast<size_t>(sameAs[j])) * alongStride;
+            return along + (static_cast<size_t>(x & 3) * 9 + static_cast<size_t>(sameAs[j])) * alongStride;
         };
         auto project = [&](int32_t x) {
             const columnInputs& c = slot(x);
