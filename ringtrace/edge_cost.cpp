@@ -50,15 +50,17 @@ stepTerm stepOf(int32_t xs, int32_t ys, int32_t xt, int32_t yt, int32_t W, int32
     return {ax, ay, OTHER_STEP_WEIGHT, rows};
 }
 
-int costOf(int redTail, int redHead, int supportTail, int supportHead, orientation t,
-           orientation s, const stepTerm& step) {
-    const int L = static_cast<int>(std::ceil(toFloat(static_cast<double>(redTail + redHead) / 2.0)));
+int costOf(int redTail, int redHead, int supportTail, int supportHead, orientation t, orientation s,
+           const stepTerm& step) {
+    const int L =
+        static_cast<int>(std::ceil(toFloat(static_cast<double>(redTail + redHead) / 2.0)));
     const float Q = toFloat(static_cast<double>(supportTail + supportHead) / 256.0);
     const float Pt = toFloat(double{step.ax} * t.g + double{step.ay} * t.b);
     const float Ps = toFloat(double{step.ax} * s.g + double{step.ay} * s.b);
     const float S = toFloat((double{std::fabs(Pt)} + double{std::fabs(Ps)}) / 2.0);
-    const float c = toFloat(static_cast<double>(step.weight) /
-                            (((double{S} + 0.1) * static_cast<double>(L + 1)) * (double{Q} + 0.01)));
+    const float c =
+        toFloat(static_cast<double>(step.weight) /
+                (((double{S} + 0.1) * static_cast<double>(L + 1)) * (double{Q} + 0.01)));
     float v = std::ceil(c);
     if (v >= static_cast<float>(COST_CAP)) v = static_cast<float>(COST_CAP);
     // NaN, minus infinity and every non-positive value end here.
@@ -100,7 +102,8 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     // one of a pair is the green one of the pair with the two bytes swapped.
     // The vector preparation (which needs no table) goes with the vector pricers; the plain
     // pricer takes the plain preparation too, the reference from end to end.
-    const groupPreparer vectorPrepare = pricer != priceColumnPlain ? vectorGroupPreparer() : nullptr;
+    const groupPreparer vectorPrepare =
+        pricer != priceColumnPlain ? vectorGroupPreparer() : nullptr;
     const bool tabulate = vectorPrepare == nullptr && int64_t{W} * H >= int64_t{4} * 65536;
     ringgraph::large_vector<float> unitGreen(tabulate ? 65536 : 0);
     if (tabulate) unitOrientations(unitGreen.data());
@@ -134,7 +137,8 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
             distinctSteps[distinct++] = steps[j];
         }
     }
-    const columnProjector vectorProject = pricer != priceColumnPlain ? vectorColumnProjector() : nullptr;
+    const columnProjector vectorProject =
+        pricer != priceColumnPlain ? vectorColumnProjector() : nullptr;
     const columnProjector projector = vectorProject != nullptr ? vectorProject : projectColumnPlain;
 
     // Per-pixel inputs of the columns an edge out of column x can reach (x - 1 .. x + 2), in
@@ -167,9 +171,11 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         // columns are written side by side, row by row, and arrays a power of two apart
         // would all compete for the same few cache sets.
         const auto slots = static_cast<size_t>(2 * group);
-        const size_t intStride = static_cast<size_t>(H) + 16, realStride = static_cast<size_t>(H) + 16;
+        const size_t intStride = static_cast<size_t>(H) + 16,
+                     realStride = static_cast<size_t>(H) + 16;
         const size_t alongStride = static_cast<size_t>(H) + 16;
-        const size_t intCount = 2 * slots * intStride, realCount = 2 * slots * realStride, alongCount = 4 * 9 * alongStride;
+        const size_t intCount = 2 * slots * intStride, realCount = 2 * slots * realStride,
+                     alongCount = 4 * 9 * alongStride;
         ringgraph::large_vector<std::byte> scratch(
             std::max(4 * (intCount + realCount + alongCount), ringgraph::kWholeHugePagesFrom));
         auto* const ints = reinterpret_cast<int32_t*>(scratch.data());
@@ -180,7 +186,9 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
             ring[k] = columnInputs{&ints[2 * k * intStride], &ints[(2 * k + 1) * intStride],
                                    &reals[2 * k * realStride], &reals[(2 * k + 1) * realStride]};
         }
-        auto slot = [&](int32_t x) -> columnInputs& { return ring[static_cast<size_t>(x % (2 * group))]; };
+        auto slot = [&](int32_t x) -> columnInputs& {
+            return ring[static_cast<size_t>(x % (2 * group))];
+        };
         auto prepareGroup = [&](int32_t g0) {
             const int32_t n = std::min(g0 + group, W) - g0;
             // The group's slots follow each other in the ring, so column k's arrays are a
@@ -190,8 +198,9 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
             const size_t intStep = 2 * intStride, realStep = 2 * realStride;
             int32_t y = 0;
             if (vectorPrepare != nullptr && n == group && group == 16) {
-                y = vectorPrepare(primaryRaster, secondaryRaster, W, H, g0,
-                                  groupInputs{ints0, reals0, intStride, realStride, intStep, realStep});
+                y = vectorPrepare(
+                    primaryRaster, secondaryRaster, W, H, g0,
+                    groupInputs{ints0, reals0, intStride, realStride, intStep, realStep});
             }
             for (; y < H; ++y) {
                 const size_t r0 = static_cast<size_t>(rasterIndex(g0, y, W, H));
@@ -221,7 +230,8 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         // column x touches (x - 1 .. x + 2): every projection serves two edges, one as tail
         // and one as head, and is worked out once.
         auto alongOf = [&](int32_t x, int j) {
-            return along + (static_cast<size_t>(x & 3) * 9 + static_cast<size_t>(sameAs[j])) * alongStride;
+            return along +
+                   (static_cast<size_t>(x & 3) * 9 + static_cast<size_t>(sameAs[j])) * alongStride;
         };
         auto project = [&](int32_t x) {
             const columnInputs& c = slot(x);
@@ -250,7 +260,8 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
                 runs.tail[j] = sweepPixels{&t.red[3], &t.support[3], alongOf(x, j) + 3};
                 runs.head[j] = sweepPixels{&h.red[head], &h.support[head], alongOf(hx, j) + head};
             }
-            int32_t least[9] = {0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff};
+            int32_t least[9] = {0xffff, 0xffff, 0xffff, 0xffff, 0xffff,
+                                0xffff, 0xffff, 0xffff, 0xffff};
             pricer(runs, rows, steps, cost + G.first_grid_edge(x, 3), least);
             moves[static_cast<size_t>(x)] = ringgraph::lattice_costs::column_moves{
                 static_cast<uint16_t>(std::min(least[5], least[6])),
@@ -270,7 +281,8 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     } else {
         priceColumns(1, cols);
     }
-    if (stop == nullptr || !stop->load(std::memory_order_relaxed)) grid.cost.set_column_moves(std::move(moves));
+    if (stop == nullptr || !stop->load(std::memory_order_relaxed))
+        grid.cost.set_column_moves(std::move(moves));
 }
 
 }  // namespace ringtrace

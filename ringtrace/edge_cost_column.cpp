@@ -5,21 +5,24 @@
 namespace ringtrace {
 
 #if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
-// edge_cost_column_avx512.cpp
+// edge_cost_column_avx2.cpp, edge_cost_column_avx512.cpp
+void priceColumnAvx2(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
+                     int32_t least[9]);
 void priceColumnAvx512(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
                        int32_t least[9]);
-void projectColumnAvx512(const float* g, const float* b, int32_t n, const sweepStep* steps, int count,
-                         float* const* out);
+void projectColumnAvx512(const float* g, const float* b, int32_t n, const sweepStep* steps,
+                         int count, float* const* out);
 #endif
 
-void projectColumnPlain(const float* g, const float* b, int32_t n, const sweepStep* steps, int count,
-                        float* const* out) {
+void projectColumnPlain(const float* g, const float* b, int32_t n, const sweepStep* steps,
+                        int count, float* const* out) {
     for (int s = 0; s < count; ++s) projectRun(g, b, n, steps[s], out[s]);
 }
 
 columnProjector vectorColumnProjector() {
 #if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw")) return projectColumnAvx512;
+    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
+        return projectColumnAvx512;
 #endif
     return nullptr;
 }
@@ -42,12 +45,24 @@ void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9
     }
 }
 
-columnPricer vectorColumnPricer() {
+columnPricer avx2ColumnPricer() {
+#if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
+    if (__builtin_cpu_supports("avx2")) return priceColumnAvx2;
+#endif
+    return nullptr;
+}
+
+columnPricer avx512ColumnPricer() {
 #if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
     if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
         return priceColumnAvx512;
 #endif
     return nullptr;
+}
+
+columnPricer vectorColumnPricer() {
+    const columnPricer wide = avx512ColumnPricer();
+    return wide != nullptr ? wide : avx2ColumnPricer();
 }
 
 columnPricer fastestColumnPricer() {

@@ -26,14 +26,18 @@ void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9
 
 // The projections of a column's pixels onto `count` steps: out[s][i] is projectRun's value
 // for steps[s] and pixel i.
-using columnProjector = void (*)(const float* g, const float* b, int32_t n, const sweepStep* steps, int count,
-                                 float* const* out);
+using columnProjector = void (*)(const float* g, const float* b, int32_t n, const sweepStep* steps,
+                                 int count, float* const* out);
 
-void projectColumnPlain(const float* g, const float* b, int32_t n, const sweepStep* steps, int count,
-                        float* const* out);
+void projectColumnPlain(const float* g, const float* b, int32_t n, const sweepStep* steps,
+                        int count, float* const* out);
 
 // The vector projector this build holds and this processor runs, or nullptr.
 columnProjector vectorColumnProjector();
+
+// The vector pricers, each nullptr where this build lacks it or this processor cannot run it.
+columnPricer avx2ColumnPricer();
+columnPricer avx512ColumnPricer();
 
 // The widest vector pricer this build holds and this processor runs, or nullptr.
 columnPricer vectorColumnPricer();

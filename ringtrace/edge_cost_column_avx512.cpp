@@ -165,8 +165,8 @@ RT_AVX512 void priceColumnAvx512(const columnRuns& runs, int32_t n, const sweepS
 
 // Eight pixels at a time in double precision, each pixel's components widened once for all
 // the steps; the same operations as projectRun.
-RT_AVX512 void projectColumnAvx512(const float* g, const float* b, int32_t n, const sweepStep* steps, int count,
-                                   float* const* out) {
+RT_AVX512 void projectColumnAvx512(const float* g, const float* b, int32_t n,
+                                   const sweepStep* steps, int count, float* const* out) {
     const __m256 magnitude = _mm256_castsi256_ps(_mm256_set1_epi32(0x7fffffff));
     for (int32_t i = 0; i < n; i += 8) {
         const auto valid = static_cast<__mmask8>(n - i >= 8 ? 0xffu : (1u << (n - i)) - 1u);

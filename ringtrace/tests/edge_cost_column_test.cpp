@@ -47,6 +47,15 @@ struct column {
     }
 };
 
+// Every vector pricer this processor runs.
+std::vector<columnPricer> vectorPricers() {
+    std::vector<columnPricer> all;
+    for (const columnPricer p : {avx2ColumnPricer(), avx512ColumnPricer()}) {
+        if (p != nullptr) all.push_back(p);
+    }
+    return all;
+}
+
 // Prices the column both ways; the first difference, if any, is reported.
 void expectPricersAgree(columnPricer fast, const column& c, int32_t n) {
     std::vector<uint16_t> plain(9 * static_cast<size_t>(n) + 1, 0xabcd), vector(plain);
@@ -89,65 +98,68 @@ std::vector<float> orientationSamples() {
 }  // namespace
 
 TEST(ColumnPricer, VectorMatchesPlainOverEverySumAndAnOrientationSweep) {
-    const columnPricer fast = vectorColumnPricer();
-    if (fast == nullptr) GTEST_SKIP() << "no vector pricer on this processor";
-    const std::vector<float> samples = orientationSamples();
-    const int32_t n = kSums * kSums;
-    column c(static_cast<size_t>(n));
-    // Each round pairs every red and support sum with a different orientation term, the two
-    // ends' projections equal in some rounds and apart in others.
-    for (int round = 0; round < 24; ++round) {
-        for (int32_t i = 0; i < n; ++i) {
-            const auto k = static_cast<size_t>(i);
-            c.setSums(k, i % kSums - 256, i / kSums - 256);
-            const float a =
-                samples[(k * 7919u + static_cast<size_t>(round) * 104729u) % samples.size()];
-            const float b = round % 2 == 0
-                                ? a
-                                : samples[(k * 31u + static_cast<size_t>(round)) % samples.size()];
-            c.alongT[k] = a;
-            c.alongH[k] = b;
+    if (vectorPricers().empty()) GTEST_SKIP() << "no vector pricer on this processor";
+    for (const columnPricer fast : vectorPricers()) {
+        const std::vector<float> samples = orientationSamples();
+        const int32_t n = kSums * kSums;
+        column c(static_cast<size_t>(n));
+        // Each round pairs every red and support sum with a different orientation term, the two
+        // ends' projections equal in some rounds and apart in others.
+        for (int round = 0; round < 24; ++round) {
+            for (int32_t i = 0; i < n; ++i) {
+                const auto k = static_cast<size_t>(i);
+                c.setSums(k, i % kSums - 256, i / kSums - 256);
+                const float a =
+                    samples[(k * 7919u + static_cast<size_t>(round) * 104729u) % samples.size()];
+                const float b =
+                    round % 2 == 0
+                        ? a
+                        : samples[(k * 31u + static_cast<size_t>(round)) % samples.size()];
+                c.alongT[k] = a;
+                c.alongH[k] = b;
+            }
+            expectPricersAgree(fast, c, n);
+            if (HasFatalFailure() || HasNonfatalFailure()) return;
         }
-        expectPricersAgree(fast, c, n);
-        if (HasFatalFailure() || HasNonfatalFailure()) return;
     }
 }
 
 TEST(ColumnPricer, VectorMatchesPlainWhereTheQuotientMeetsAnInteger) {
     // Orientation terms that put the quotient on an integer or a few units of the last
     // place either side: the lanes the single-precision path must hand to the exact one.
-    const columnPricer fast = vectorColumnPricer();
-    if (fast == nullptr) GTEST_SKIP() << "no vector pricer on this processor";
-    std::vector<int> redSums, supportSums;
-    for (int s = -256; s <= 254; s += 3) redSums.push_back(s);
-    for (int s = -256; s <= 254; s += 5) supportSums.push_back(s);
-    std::mt19937 rng(3);
-    for (const double weight : {340.0, 480.0, 760.0}) {
-        column c(redSums.size() * supportSums.size() * 16);
-        size_t i = 0;
-        for (const int red : redSums) {
-            for (const int support : supportSums) {
-                const double m = static_cast<double>(((red + 1) >> 1) + 1);
-                const double C = support / 256.0 + 0.01;
-                const double q = weight / (1.1 * m * C);  // the quotient at S = 1
-                if (!(q > 0)) continue;                   // no boundary but 0 to meet
-                // An integer the quotient reaches with S in [0, 1], 2000 sometimes.
-                const double lo = std::min(q, q * 11.0), hi = std::max(q, q * 11.0);
-                double target = std::ceil(lo) + static_cast<double>(rng() % 64);
-                if (rng() % 8 == 0) target = 2000.0;
-                if (!(target < hi)) target = std::ceil(lo);
-                float s =
-                    std::clamp(static_cast<float>(weight / (target * m * C) - 0.1), 0.0f, 1.0f);
-                for (int d = 0; d < 4; ++d) s = std::nextafter(s, -1.0f);
-                for (int d = 0; d < 16; ++d, ++i) {
-                    c.setSums(i, red, support);
-                    c.alongT[i] = c.alongH[i] = s;  // half their sum is s again
-                    if (d % 2 == 1) s = std::nextafter(s, 2.0f);
+    if (vectorPricers().empty()) GTEST_SKIP() << "no vector pricer on this processor";
+    for (const columnPricer fast : vectorPricers()) {
+        std::vector<int> redSums, supportSums;
+        for (int s = -256; s <= 254; s += 3) redSums.push_back(s);
+        for (int s = -256; s <= 254; s += 5) supportSums.push_back(s);
+        std::mt19937 rng(3);
+        for (const double weight : {340.0, 480.0, 760.0}) {
+            column c(redSums.size() * supportSums.size() * 16);
+            size_t i = 0;
+            for (const int red : redSums) {
+                for (const int support : supportSums) {
+                    const double m = static_cast<double>(((red + 1) >> 1) + 1);
+                    const double C = support / 256.0 + 0.01;
+                    const double q = weight / (1.1 * m * C);  // the quotient at S = 1
+                    if (!(q > 0)) continue;                   // no boundary but 0 to meet
+                    // An integer the quotient reaches with S in [0, 1], 2000 sometimes.
+                    const double lo = std::min(q, q * 11.0), hi = std::max(q, q * 11.0);
+                    double target = std::ceil(lo) + static_cast<double>(rng() % 64);
+                    if (rng() % 8 == 0) target = 2000.0;
+                    if (!(target < hi)) target = std::ceil(lo);
+                    float s =
+                        std::clamp(static_cast<float>(weight / (target * m * C) - 0.1), 0.0f, 1.0f);
+                    for (int d = 0; d < 4; ++d) s = std::nextafter(s, -1.0f);
+                    for (int d = 0; d < 16; ++d, ++i) {
+                        c.setSums(i, red, support);
+                        c.alongT[i] = c.alongH[i] = s;  // half their sum is s again
+                        if (d % 2 == 1) s = std::nextafter(s, 2.0f);
+                    }
                 }
             }
+            expectPricersAgree(fast, c, static_cast<int32_t>(i));
+            if (HasFatalFailure() || HasNonfatalFailure()) return;
         }
-        expectPricersAgree(fast, c, static_cast<int32_t>(i));
-        if (HasFatalFailure() || HasNonfatalFailure()) return;
     }
 }
 
@@ -187,20 +199,21 @@ TEST(ColumnPricer, SinglePrecisionQuotientStaysWithinTheProvenBound) {
 TEST(ColumnPricer, PartialBlocksAndLeastCostsMatchPlain) {
     // Columns of every length up to a few vectors: the last rows of a column and the least
     // cost of each run.
-    const columnPricer fast = vectorColumnPricer();
-    if (fast == nullptr) GTEST_SKIP() << "no vector pricer on this processor";
-    std::mt19937 rng(8);
-    for (int32_t n = 1; n <= 70; ++n) {
-        column c(static_cast<size_t>(n) + 16);
-        for (int32_t i = 0; i < n; ++i) {
-            const auto k = static_cast<size_t>(i);
-            c.setSums(k, static_cast<int>(rng() % kSums) - 256,
-                      static_cast<int>(rng() % kSums) - 256);
-            c.alongT[k] = static_cast<float>(rng() % 10000) / 10000.0f;
-            c.alongH[k] = static_cast<float>(rng() % 10000) / 10000.0f;
+    if (vectorPricers().empty()) GTEST_SKIP() << "no vector pricer on this processor";
+    for (const columnPricer fast : vectorPricers()) {
+        std::mt19937 rng(8);
+        for (int32_t n = 1; n <= 70; ++n) {
+            column c(static_cast<size_t>(n) + 16);
+            for (int32_t i = 0; i < n; ++i) {
+                const auto k = static_cast<size_t>(i);
+                c.setSums(k, static_cast<int>(rng() % kSums) - 256,
+                          static_cast<int>(rng() % kSums) - 256);
+                c.alongT[k] = static_cast<float>(rng() % 10000) / 10000.0f;
+                c.alongH[k] = static_cast<float>(rng() % 10000) / 10000.0f;
+            }
+            expectPricersAgree(fast, c, n);
+            if (HasFatalFailure() || HasNonfatalFailure()) return;
         }
-        expectPricersAgree(fast, c, n);
-        if (HasFatalFailure() || HasNonfatalFailure()) return;
     }
 }
 
