@@ -25,7 +25,7 @@
 //   - q' not positive or NaN: a > 0 and C has the sign of Q + 0.01, so q' and q have the same
 //     sign (L + 1 = 0 gives an infinity of the zero's sign, the same one in both), and q is
 //     NaN exactly when q' is (a NaN orientation): the cost is 0.
-// Every other lane (about one in ten thousand on real rings) is priced again by priceOne.
+// Every other lane (six or seven in ten thousand on the bench rings) is priced again by priceOne.
 #include "edge_cost_column.h"
 
 #if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
