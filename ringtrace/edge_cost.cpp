@@ -101,9 +101,11 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     // which costs less than the table. The table holds the green component only: the blue
     // one of a pair is the green one of the pair with the two bytes swapped.
     // The vector preparation (which needs no table) goes with the vector pricers; the plain
-    // pricer takes the plain preparation too, the reference from end to end.
+    // pricer takes the plain preparation too, the reference from end to end. It works on
+    // groups of sixteen columns, and very tall images are prepared four at a time.
+    const int32_t group = H <= 65536 ? 16 : 4;
     const groupPreparer vectorPrepare =
-        pricer != priceColumnPlain ? vectorGroupPreparer() : nullptr;
+        group == 16 && pricer != priceColumnPlain ? vectorGroupPreparer() : nullptr;
     const bool tabulate = vectorPrepare == nullptr && int64_t{W} * H >= int64_t{4} * 65536;
     ringgraph::large_vector<float> unitGreen(tabulate ? 65536 : 0);
     if (tabulate) unitOrientations(unitGreen.data());
@@ -152,9 +154,7 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         float* g;
         float* b;
     };
-    constexpr int32_t kMaxGroup = 16;
     constexpr int32_t kAhead = 8;  // rows
-    const int32_t group = H <= 65536 ? kMaxGroup : 4;
     const int32_t rows = G.band_rows();
     uint16_t* cost = grid.cost.grid_data_for_overwrite();
     // The least cost of each move out of each column, found on the way (the search's
@@ -197,7 +197,7 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
             float* const reals0 = slot(g0).g;
             const size_t intStep = 2 * intStride, realStep = 2 * realStride;
             int32_t y = 0;
-            if (vectorPrepare != nullptr && n == group && group == 16) {
+            if (vectorPrepare != nullptr && n == 16) {
                 y = vectorPrepare(
                     primaryRaster, secondaryRaster, W, H, g0,
                     groupInputs{ints0, reals0, intStride, realStride, intStep, realStep});
