@@ -133,6 +133,8 @@ RT_AVX512 void priceColumnAvx512(const columnRuns& runs, int32_t n, const sweepS
         const int32_t rows = n - i < 16 ? n - i : 16;
         const auto valid = static_cast<__mmask16>(rows == 16 ? 0xffffu : (1u << rows) - 1u);
         __m256i word[9];
+        // Unrolled, so the nine runs' costs and least costs stay in registers.
+#pragma GCC unroll 9
         for (int j = 0; j < 9; ++j) {
             const __m512i cost = priceSixteen(runs.tail[j], runs.head[j], i, valid, steps[j]);
             low[j] = _mm512_mask_min_epi32(low[j], valid, low[j], cost);
