@@ -21,22 +21,23 @@ RT_AVX2 inline __m256i ints(const int32_t* p, int32_t i) {
 
 RT_AVX2 void priceRunAvx2(const sweepPixels& t, const sweepPixels& h, int32_t n,
                           const sweepStep& step, int32_t* out) {
-    const __m256 weight = _mm256_set1_ps(static_cast<float>(step.weight));
+    // Scaled as in the AVX-512 pricer: the same quotient.
+    const __m256 weight = _mm256_set1_ps(static_cast<float>(step.weight) * 512.0f);
     const __m256i rowTerm = _mm256_set1_epi32(step.rowTerm);
     const __m256 cap = _mm256_set1_ps(2000.0f);
     int32_t i = 0;
     for (; i + 8 <= n; i += 8) {
-        const __m256 m = _mm256_cvtepi32_ps(_mm256_srai_epi32(
-            _mm256_add_epi32(_mm256_add_epi32(ints(t.red, i), ints(h.red, i)), _mm256_set1_epi32(3)), 1));
-        const __m256 C = _mm256_add_ps(
-            _mm256_mul_ps(_mm256_cvtepi32_ps(_mm256_add_epi32(ints(t.support, i), ints(h.support, i))),
-                          _mm256_set1_ps(1.0f / 256.0f)),
-            _mm256_set1_ps(0.01f));
-        const __m256 a = _mm256_add_ps(
-            _mm256_mul_ps(_mm256_add_ps(_mm256_loadu_ps(t.along + i), _mm256_loadu_ps(h.along + i)),
-                          _mm256_set1_ps(0.5f)),
-            _mm256_set1_ps(0.1f));
-        const __m256 q = _mm256_div_ps(weight, _mm256_mul_ps(_mm256_mul_ps(a, m), C));
+        const __m256 m = _mm256_cvtepi32_ps(
+            _mm256_srai_epi32(_mm256_add_epi32(_mm256_add_epi32(ints(t.red, i), ints(h.red, i)),
+                                               _mm256_set1_epi32(3)),
+                              1));
+        const __m256 C256 = _mm256_add_ps(
+            _mm256_cvtepi32_ps(_mm256_add_epi32(ints(t.support, i), ints(h.support, i))),
+            _mm256_set1_ps(0.01f * 256.0f));
+        const __m256 a2 =
+            _mm256_add_ps(_mm256_add_ps(_mm256_loadu_ps(t.along + i), _mm256_loadu_ps(h.along + i)),
+                          _mm256_set1_ps(0.1f * 2.0f));
+        const __m256 q = _mm256_div_ps(weight, _mm256_mul_ps(_mm256_mul_ps(a2, m), C256));
         // A NaN q gives the cap at both ends here; the positive mask clears it.
         const __m256 below = _mm256_min_ps(_mm256_mul_ps(q, _mm256_set1_ps(1.0f - 0x1p-20f)), cap);
         const __m256 above = _mm256_min_ps(_mm256_mul_ps(q, _mm256_set1_ps(1.0f + 0x1p-20f)), cap);

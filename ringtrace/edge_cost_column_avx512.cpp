@@ -89,13 +89,15 @@ RT_AVX512 inline __m512i priceSixteen(const sweepPixels& t, const sweepPixels& h
     // L + 1 = ceil(red sum / 2) + 1, exact.
     const __m512 m = _mm512_cvtepi32_ps(
         _mm512_srai_epi32(_mm512_add_epi32(_mm512_add_epi32(rT, rH), _mm512_set1_epi32(3)), 1));
-    const __m512 C = _mm512_add_ps(
-        _mm512_mul_ps(_mm512_cvtepi32_ps(_mm512_add_epi32(sT, sH)), _mm512_set1_ps(1.0f / 256.0f)),
-        _mm512_set1_ps(0.01f));
-    const __m512 a = _mm512_add_ps(_mm512_mul_ps(_mm512_add_ps(aT, aH), _mm512_set1_ps(0.5f)),
-                                   _mm512_set1_ps(0.1f));
-    const __m512 q = _mm512_div_ps(_mm512_set1_ps(static_cast<float>(step.weight)),
-                                   _mm512_mul_ps(_mm512_mul_ps(a, m), C));
+    // 256 C and 2 a, each exactly: scaling by a power of two commutes with rounding, and
+    // 256 (0.01f) and 2 (0.1f) are the single-precision constants of 2.56 and 0.2. The
+    // quotient of 512 w by their product is then the very q' worked out above, for two
+    // operations fewer.
+    const __m512 C256 =
+        _mm512_add_ps(_mm512_cvtepi32_ps(_mm512_add_epi32(sT, sH)), _mm512_set1_ps(0.01f * 256.0f));
+    const __m512 a2 = _mm512_add_ps(_mm512_add_ps(aT, aH), _mm512_set1_ps(0.1f * 2.0f));
+    const __m512 q = _mm512_div_ps(_mm512_set1_ps(static_cast<float>(step.weight) * 512.0f),
+                                   _mm512_mul_ps(_mm512_mul_ps(a2, m), C256));
     // The ceilings of both ends of q's interval, capped; an infinite q gives 2000 at both.
     const __m512 cap = _mm512_set1_ps(2000.0f);
     const __m512 below = _mm512_min_ps(_mm512_mul_ps(q, _mm512_set1_ps(1.0f - 0x1p-20f)), cap);
