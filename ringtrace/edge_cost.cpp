@@ -50,17 +50,15 @@ stepTerm stepOf(int32_t xs, int32_t ys, int32_t xt, int32_t yt, int32_t W, int32
     return {ax, ay, OTHER_STEP_WEIGHT, rows};
 }
 
-int costOf(int redTail, int redHead, int supportTail, int supportHead, orientation t, orientation s,
-           const stepTerm& step) {
-    const int L =
-        static_cast<int>(std::ceil(toFloat(static_cast<double>(redTail + redHead) / 2.0)));
+int costOf(int redTail, int redHead, int supportTail, int supportHead, orientation t,
+           orientation s, const stepTerm& step) {
+    const int L = static_cast<int>(std::ceil(toFloat(static_cast<double>(redTail + redHead) / 2.0)));
     const float Q = toFloat(static_cast<double>(supportTail + supportHead) / 256.0);
     const float Pt = toFloat(double{step.ax} * t.g + double{step.ay} * t.b);
     const float Ps = toFloat(double{step.ax} * s.g + double{step.ay} * s.b);
     const float S = toFloat((double{std::fabs(Pt)} + double{std::fabs(Ps)}) / 2.0);
-    const float c =
-        toFloat(static_cast<double>(step.weight) /
-                (((double{S} + 0.1) * static_cast<double>(L + 1)) * (double{Q} + 0.01)));
+    const float c = toFloat(static_cast<double>(step.weight) /
+                            (((double{S} + 0.1) * static_cast<double>(L + 1)) * (double{Q} + 0.01)));
     float v = std::ceil(c);
     if (v >= static_cast<float>(COST_CAP)) v = static_cast<float>(COST_CAP);
     // NaN, minus infinity and every non-positive value end here.
@@ -165,14 +163,13 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     auto priceColumns = [&](int32_t first, int32_t last) {
         // One block for the ring of inputs and the projections, populated at once (see the
         // allocator) and never smaller than what the allocator maps in one huge page: fresh
-        // small pages cost more here than all the pricing of a 720 x 400 image (three blocks
-        // of 4 KiB pages took 1 ms a pass, one huge page about 0.05 ms). Each array starts
+        // small pages cost more here than the pricing itself (at 720 x 400, three blocks of
+        // 4 KiB pages made a pass about 1 ms slower than one block in a huge page). Each array starts
         // one cache line further on than a multiple of 4 KiB would put it: the group's
         // columns are written side by side, row by row, and arrays a power of two apart
         // would all compete for the same few cache sets.
         const auto slots = static_cast<size_t>(2 * group);
-        const size_t intStride = static_cast<size_t>(H) + 16,
-                     realStride = static_cast<size_t>(H) + 16;
+        const size_t intStride = static_cast<size_t>(H) + 16, realStride = static_cast<size_t>(H) + 16;
         const size_t alongStride = static_cast<size_t>(H) + 16;
         const size_t intCount = 2 * slots * intStride, realCount = 2 * slots * realStride,
                      alongCount = 4 * 9 * alongStride;
@@ -186,9 +183,7 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
             ring[k] = columnInputs{&ints[2 * k * intStride], &ints[(2 * k + 1) * intStride],
                                    &reals[2 * k * realStride], &reals[(2 * k + 1) * realStride]};
         }
-        auto slot = [&](int32_t x) -> columnInputs& {
-            return ring[static_cast<size_t>(x % (2 * group))];
-        };
+        auto slot = [&](int32_t x) -> columnInputs& { return ring[static_cast<size_t>(x % (2 * group))]; };
         auto prepareGroup = [&](int32_t g0) {
             const int32_t n = std::min(g0 + group, W) - g0;
             // The group's slots follow each other in the ring, so column k's arrays are a
@@ -281,8 +276,7 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     } else {
         priceColumns(1, cols);
     }
-    if (stop == nullptr || !stop->load(std::memory_order_relaxed))
-        grid.cost.set_column_moves(std::move(moves));
+    if (stop == nullptr || !stop->load(std::memory_order_relaxed)) grid.cost.set_column_moves(std::move(moves));
 }
 
 }  // namespace ringtrace
