@@ -2,11 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdlib>
 #include <thread>
 #include <vector>
 
-#include "edge_cost_sweep.h"
+#include "edge_cost_inputs.h"
 #include "image_input.h"
 
 namespace ringtrace {
@@ -84,6 +85,11 @@ int gridEdgeCost(uint32_t primaryTail, uint32_t primaryHead, uint32_t secondaryT
 
 void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster,
                     const std::atomic<bool>* stop) {
+    priceGridEdges(grid, primaryRaster, secondaryRaster, fastestColumnPricer(), stop);
+}
+
+void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster,
+                    columnPricer pricer, const std::atomic<bool>* stop) {
     const int32_t W = grid.width, H = grid.height;
     const ringgraph::lattice& G = grid.G;
     if (G.number_of_grid_edges() == 0) return;
@@ -92,7 +98,13 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     // arithmetic as for a single pixel; a small image works them out per pixel instead,
     // which costs less than the table. The table holds the green component only: the blue
     // one of a pair is the green one of the pair with the two bytes swapped.
-    const bool tabulate = int64_t{W} * H >= int64_t{4} * 65536;
+    // The vector preparation (which needs no table) goes with the vector pricers; the plain
+    // pricer takes the plain preparation too, the reference from end to end. It works on
+    // groups of sixteen columns, and very tall images are prepared four at a time.
+    const int32_t group = H <= 65536 ? 16 : 4;
+    const groupPreparer vectorPrepare =
+        group == 16 && pricer != priceColumnPlain ? vectorGroupPreparer() : nullptr;
+    const bool tabulate = vectorPrepare == nullptr && int64_t{W} * H >= int64_t{4} * 65536;
     ringgraph::large_vector<float> unitGreen(tabulate ? 65536 : 0);
     if (tabulate) unitOrientations(unitGreen.data());
     auto unitOfPixel = [&](uint32_t p) -> orientation {
@@ -107,6 +119,28 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         steps[j] = sweepStep{t.ax, t.ay, static_cast<double>(t.weight), t.rowTerm};
     }
 
+    // Steps with the same vector have the same projections (the two vertical ones, unless
+    // the height is too large for the wrapped step's length to be exact): each is worked
+    // out for the first such step only.
+    int sameAs[9], firstOf[9], distinct = 0;
+    sweepStep distinctSteps[9];
+    for (int j = 0; j < 9; ++j) {
+        sameAs[j] = j;
+        for (int k = 0; k < j; ++k) {
+            if (steps[k].ax == steps[j].ax && steps[k].ay == steps[j].ay) {
+                sameAs[j] = k;
+                break;
+            }
+        }
+        if (sameAs[j] == j) {
+            firstOf[distinct] = j;
+            distinctSteps[distinct++] = steps[j];
+        }
+    }
+    const columnProjector vectorProject =
+        pricer != priceColumnPlain ? vectorColumnProjector() : nullptr;
+    const columnProjector projector = vectorProject != nullptr ? vectorProject : projectColumnPlain;
+
     // Per-pixel inputs of the columns an edge out of column x can reach (x - 1 .. x + 2), in
     // node id order, so every run of edges with the same step reads its tails and heads
     // contiguously. Columns are prepared a group at a time, reading each raster row's
@@ -118,9 +152,7 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         float* g;
         float* b;
     };
-    constexpr int32_t kMaxGroup = 16;
     constexpr int32_t kAhead = 8;  // rows
-    const int32_t group = H <= 65536 ? kMaxGroup : 4;
     const int32_t rows = G.band_rows();
     uint16_t* cost = grid.cost.grid_data_for_overwrite();
     // The least cost of each move out of each column, found on the way (the search's
@@ -129,14 +161,23 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
 
     // Prices the edges out of columns first..last.
     auto priceColumns = [&](int32_t first, int32_t last) {
-        // One block for the whole ring, populated at once (see the allocator). Each array
-        // starts one cache line further on than a multiple of 4 KiB would put it: the group's
+        // One block for the ring of inputs and the projections, populated at once (see the
+        // allocator) and never smaller than what the allocator maps in one huge page: fresh
+        // small pages cost more here than the pricing itself (at 720 x 400, three blocks of
+        // 4 KiB pages made a pass about 1 ms slower than one block in a huge page). Each array starts
+        // one cache line further on than a multiple of 4 KiB would put it: the group's
         // columns are written side by side, row by row, and arrays a power of two apart
         // would all compete for the same few cache sets.
         const auto slots = static_cast<size_t>(2 * group);
         const size_t intStride = static_cast<size_t>(H) + 16, realStride = static_cast<size_t>(H) + 16;
-        ringgraph::large_vector<int32_t> ints(2 * slots * intStride);
-        ringgraph::large_vector<float> reals(2 * slots * realStride);
+        const size_t alongStride = static_cast<size_t>(H) + 16;
+        const size_t intCount = 2 * slots * intStride, realCount = 2 * slots * realStride,
+                     alongCount = 4 * 9 * alongStride;
+        ringgraph::large_vector<std::byte> scratch(
+            std::max(4 * (intCount + realCount + alongCount), ringgraph::kWholeHugePagesFrom));
+        auto* const ints = reinterpret_cast<int32_t*>(scratch.data());
+        auto* const reals = reinterpret_cast<float*>(ints + intCount);
+        float* const along = reals + realCount;
         std::vector<columnInputs> ring(slots);
         for (size_t k = 0; k < slots; ++k) {
             ring[k] = columnInputs{&ints[2 * k * intStride], &ints[(2 * k + 1) * intStride],
@@ -150,7 +191,13 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
             int32_t* const ints0 = slot(g0).red;
             float* const reals0 = slot(g0).g;
             const size_t intStep = 2 * intStride, realStep = 2 * realStride;
-            for (int32_t y = 0; y < H; ++y) {
+            int32_t y = 0;
+            if (vectorPrepare != nullptr && n == 16) {
+                y = vectorPrepare(
+                    primaryRaster, secondaryRaster, W, H, g0,
+                    groupInputs{ints0, reals0, intStride, realStride, intStep, realStep});
+            }
+            for (; y < H; ++y) {
                 const size_t r0 = static_cast<size_t>(rasterIndex(g0, y, W, H));
                 const uint32_t* primary = primaryRaster + r0;
                 const uint32_t* secondary = secondaryRaster + r0;
@@ -177,18 +224,17 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         // Each pixel's projections onto the nine steps, for the four columns an edge out of
         // column x touches (x - 1 .. x + 2): every projection serves two edges, one as tail
         // and one as head, and is worked out once.
-        const size_t alongStride = static_cast<size_t>(H) + 16;
-        ringgraph::large_vector<float> along(4 * 9 * alongStride);
         auto alongOf = [&](int32_t x, int j) {
-            return along.data() + (static_cast<size_t>(x & 3) * 9 + static_cast<size_t>(j)) * alongStride;
+            return along +
+                   (static_cast<size_t>(x & 3) * 9 + static_cast<size_t>(sameAs[j])) * alongStride;
         };
         auto project = [&](int32_t x) {
             const columnInputs& c = slot(x);
-            for (int j = 0; j < 9; ++j) projectRun(c.g, c.b, H, steps[j], alongOf(x, j));
+            float* out[9];
+            for (int s = 0; s < distinct; ++s) out[s] = alongOf(x, firstOf[s]);
+            projector(c.g, c.b, H, distinctSteps, distinct, out);
         };
 
-        constexpr int32_t kStretch = 256;
-        std::vector<int32_t> run(9 * static_cast<size_t>(kStretch));
         int32_t prepared = (first - 1) / group * group;  // columns below this are in the ring
         prepareGroup(prepared);
         prepared += group;
@@ -201,21 +247,17 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
             }
             while (projected < x + 2) project(++projected);
             const columnInputs& t = slot(x);
-            uint16_t* column = cost + G.first_grid_edge(x, 3);
-            int32_t least[9] = {0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff, 0xffff};
-            for (int32_t i0 = 0; i0 < rows; i0 += kStretch) {
-                const int32_t n = std::min(kStretch, rows - i0);
-                const size_t tail = static_cast<size_t>(3 + i0);
-                for (int j = 0; j < 9; ++j) {
-                    const int32_t hx = x + kGridOffsets[j].dx;
-                    const columnInputs& h = slot(hx);
-                    const size_t head = tail + static_cast<size_t>(kGridOffsets[j].dy);
-                    priceRun(sweepPixels{&t.red[tail], &t.support[tail], alongOf(x, j) + tail},
-                             sweepPixels{&h.red[head], &h.support[head], alongOf(hx, j) + head}, n, steps[j],
-                             &run[static_cast<size_t>(j) * kStretch]);
-                }
-                interleaveRuns(run.data(), kStretch, n, column + 9 * static_cast<size_t>(i0), least);
+            columnRuns runs;
+            for (int j = 0; j < 9; ++j) {
+                const int32_t hx = x + kGridOffsets[j].dx;
+                const columnInputs& h = slot(hx);
+                const size_t head = static_cast<size_t>(3 + kGridOffsets[j].dy);
+                runs.tail[j] = sweepPixels{&t.red[3], &t.support[3], alongOf(x, j) + 3};
+                runs.head[j] = sweepPixels{&h.red[head], &h.support[head], alongOf(hx, j) + head};
             }
+            int32_t least[9] = {0xffff, 0xffff, 0xffff, 0xffff, 0xffff,
+                                0xffff, 0xffff, 0xffff, 0xffff};
+            pricer(runs, rows, steps, cost + G.first_grid_edge(x, 3), least);
             moves[static_cast<size_t>(x)] = ringgraph::lattice_costs::column_moves{
                 static_cast<uint16_t>(std::min(least[5], least[6])),
                 static_cast<uint16_t>(std::min({least[2], least[3], least[4]})),

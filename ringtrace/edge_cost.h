@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cstdint>
 
+#include "edge_cost_column.h"
 #include "grid_graph.h"
 
 namespace ringtrace {
@@ -39,5 +40,8 @@ int gridEdgeCost(uint32_t primaryTail, uint32_t primaryHead, uint32_t secondaryT
 // the costs incomplete (for a caller that abandons the trace).
 void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster,
                     const std::atomic<bool>* stop = nullptr);
+// The same with the given column pricer (the plain one is the reference for the others).
+void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster,
+                    columnPricer pricer, const std::atomic<bool>* stop = nullptr);
 
 }  // namespace ringtrace

@@ -20,8 +20,6 @@ inline double single(double v) { return static_cast<double>(static_cast<float>(v
 
 RT_CLONES
 void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const sweepStep& step, int32_t* out) {
-    const double weight = step.weight;
-    const int rowTerm = step.rowTerm;
     const int32_t* __restrict redT = tail.red;
     const int32_t* __restrict supT = tail.support;
     const float* __restrict alongT = tail.along;
@@ -29,21 +27,7 @@ void priceRun(const sweepPixels& tail, const sweepPixels& head, int32_t n, const
     const int32_t* __restrict supH = head.support;
     const float* __restrict alongH = head.along;
     int32_t* __restrict o = out;
-    for (int32_t i = 0; i < n; ++i) {
-        // ceil(half the red sum): the single-precision ceiling of (sum / 2.0) is exact.
-        const int L = (redT[i] + redH[i] + 1) >> 1;
-        // (sum / 256.0) is exact in single precision; multiplying by 1/256 is the same value.
-        const double Q = static_cast<double>(supT[i] + supH[i]) * (1.0 / 256.0);
-        // Halving is exact either way.
-        const double S = single((double{alongH[i]} + double{alongT[i]}) * 0.5);
-        const double denominator = ((S + 0.1) * static_cast<double>(L + 1)) * (Q + 0.01);
-        const double c = single(weight / denominator);
-        double v = std::ceil(c);  // c is a float value, so its ceiling is the float ceiling
-        v = v >= 2000.0 ? 2000.0 : v;
-        v = v > 0.0 ? v : 0.0;  // NaN, minus infinity and every non-positive cost give 0
-        const int k = static_cast<int>(v);
-        o[i] = k + (k > 0 ? rowTerm : 0);
-    }
+    for (int32_t i = 0; i < n; ++i) o[i] = priceOne(redT[i], redH[i], supT[i], supH[i], alongT[i], alongH[i], step);
 }
 
 RT_CLONES

@@ -1,8 +1,10 @@
 // The pricing pass and the potential's preparation alone, in process, on the rings of the
 // folders given (each holding outx.tif and outx1.tif): the least and the median time of N
 // rounds of each (and the pricing's CPU time, summed over its threads), and a checksum of the costs (the same for every build that prices right).
+// With --with-plain every round also prices with the plain pricer (the reference, one
+// column run at a time), alternating with the fastest one, and the two are compared.
 //
-//   pricing_bench [--rounds N] FOLDER...
+//   pricing_bench [--rounds N] [--with-plain] FOLDER...
 #include <sys/resource.h>
 
 #include <algorithm>
@@ -39,17 +41,20 @@ void report(const char* what, std::vector<double> t) {
 
 int main(int argc, char** argv) {
     int rounds = 11;
+    bool withPlain = false;
     std::vector<std::string> folders;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--rounds" && i + 1 < argc) {
             rounds = std::max(1, std::atoi(argv[++i]));
+        } else if (a == "--with-plain") {
+            withPlain = true;
         } else {
             folders.push_back(a);
         }
     }
     if (folders.empty()) {
-        std::fprintf(stderr, "usage: pricing_bench [--rounds N] FOLDER...\n");
+        std::fprintf(stderr, "usage: pricing_bench [--rounds N] [--with-plain] FOLDER...\n");
         return 2;
     }
     for (const std::string& folder : folders) {
@@ -62,10 +67,23 @@ int main(int argc, char** argv) {
         }
         ringtrace::pixelGrid grid;
         ringtrace::buildGrid(grid, in.width, in.height);
-        std::vector<double> price, priceCpu, prepare;
+        std::vector<double> price, priceCpu, prepare, plain;
         uint64_t sum = 0;
+        auto checksum = [&] {
+            const uint16_t* c = grid.cost.grid_data();
+            uint64_t h = 0;
+            for (int64_t e = 0; e < grid.G.number_of_grid_edges(); ++e) h = h * 1000003u + c[e];
+            return h;
+        };
+        uint64_t plainSum = 0;
         int64_t source = 0, corridor = 0;
         for (int r = 0; r < rounds; ++r) {
+            if (withPlain) {
+                const auto p0 = std::chrono::steady_clock::now();
+                ringtrace::priceGridEdges(grid, in.primaryRaster, in.secondaryRaster, ringtrace::priceColumnPlain);
+                plain.push_back(seconds(p0, std::chrono::steady_clock::now()));
+                if (r == 0) plainSum = checksum();
+            }
             const double c0 = cpuSeconds();
             const auto t0 = std::chrono::steady_clock::now();
             ringtrace::priceGridEdges(grid, in.primaryRaster, in.secondaryRaster);
@@ -79,12 +97,19 @@ int main(int argc, char** argv) {
             source = engine.source_distance();
             corridor = engine.corridor_count();
         }
-        const uint16_t* c = grid.cost.grid_data();
-        for (int64_t e = 0; e < grid.G.number_of_grid_edges(); ++e) sum = sum * 1000003u + c[e];
+        sum = checksum();
         std::printf("%s (%d x %d): checksum %016llx, source distance %lld, corridor %lld nodes\n", folder.c_str(), in.width, in.height,
                     static_cast<unsigned long long>(sum), static_cast<long long>(source),
                     static_cast<long long>(corridor));
         report("pricing", price);
+        if (withPlain) {
+            report("plain", plain);
+            std::sort(plain.begin(), plain.end());
+            std::sort(price.begin(), price.end());
+            std::printf("  plain pricer: checksum %016llx (%s), least plain / least pricing %.2f\n",
+                        static_cast<unsigned long long>(plainSum), plainSum == sum ? "same" : "DIFFERENT",
+                        plain.front() / price.front());
+        }
         report("(cpu)", priceCpu);
         report("potential", prepare);
         ringtrace::releaseRasters(in);

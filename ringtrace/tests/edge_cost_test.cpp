@@ -278,8 +278,9 @@ TEST(EdgeCost, LargeAndTallImagesArePricedLikeSmallOnes) {
 
 TEST(EdgeCost, EveryOrientationPairThroughTheTable) {
     // Images this large take their unit orientations from a table worked out in vectors
-    // for every green/blue pair: each pair, the zero-length vector (64, 64) included, sits
-    // at several pixels here, and every edge must still match the plain formula.
+    // for every green/blue pair, or, with a vector pricer, from the vector preparation:
+    // each pair, the zero-length vector (64, 64) included, sits at several pixels here, and
+    // every edge must still match the plain formula either way.
     const int W = 521, H = 517;
     std::mt19937 rng(5);
     uniformImage img(W, H, 0, 0);
@@ -287,20 +288,22 @@ TEST(EdgeCost, EveryOrientationPairThroughTheTable) {
         img.primary[i] = (rng() & 0xffu) | static_cast<uint32_t>((i * 40503u) & 0xffffu) << 8;
     }
     for (auto& w : img.secondary) w = rng() & 0xffu;
-    pixelGrid g;
-    buildGrid(g, W, H);
-    priceGridEdges(g, img.primary.data(), img.secondary.data());
-    for (int x = 1; x <= W - 4; ++x) {
-        for (int y = 3; y <= H - 4; ++y) {
-            const int32_t e0 = g.G.first_grid_edge(x, y);
-            for (int j = 0; j < 9; ++j) {
-                const int xt = x + kGridOffsets[j].dx, yt = y + kGridOffsets[j].dy;
-                const int rs = rasterIndex(x, y, W, H), rt = rasterIndex(xt, yt, W, H);
-                ASSERT_EQ(g.cost[edge{e0 + j}],
-                          plainCost(img.primary[static_cast<size_t>(rs)], img.primary[static_cast<size_t>(rt)],
-                                    img.secondary[static_cast<size_t>(rs)], img.secondary[static_cast<size_t>(rt)], x, y,
-                                    xt, yt, W, H))
-                    << "edge " << x << "," << y << " step " << j;
+    for (const columnPricer pricer : {priceColumnPlain, fastestColumnPricer()}) {
+        pixelGrid g;
+        buildGrid(g, W, H);
+        priceGridEdges(g, img.primary.data(), img.secondary.data(), pricer);
+        for (int x = 1; x <= W - 4; ++x) {
+            for (int y = 3; y <= H - 4; ++y) {
+                const int32_t e0 = g.G.first_grid_edge(x, y);
+                for (int j = 0; j < 9; ++j) {
+                    const int xt = x + kGridOffsets[j].dx, yt = y + kGridOffsets[j].dy;
+                    const int rs = rasterIndex(x, y, W, H), rt = rasterIndex(xt, yt, W, H);
+                    ASSERT_EQ(g.cost[edge{e0 + j}],
+                              plainCost(img.primary[static_cast<size_t>(rs)], img.primary[static_cast<size_t>(rt)],
+                                        img.secondary[static_cast<size_t>(rs)], img.secondary[static_cast<size_t>(rt)], x, y,
+                                        xt, yt, W, H))
+                        << "edge " << x << "," << y << " step " << j;
+                }
             }
         }
     }
