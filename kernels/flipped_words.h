@@ -12,7 +12,6 @@
 //
 // Included by the per-instruction-set files, inside their MK_ISA_NS.
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -74,12 +73,13 @@ void flippedWordMedian(const MedianJob& job, SignedKernel signedKernel) {
     // nearly) would all fall in the same few sets of the first-level cache,
     // which tall windows read at once.
     const std::ptrdiff_t stride = (static_cast<std::ptrdiff_t>(columns) * 2 + 63) / 64 * 64 + 64;
-    const int strip = std::max(16, kStripElements / columns - (job.maskHeight - 1));
+    const int fitting = kStripElements / columns - (job.maskHeight - 1);
+    const int strip = fitting > 16 ? fitting : 16;
     std::vector<uint16_t> words(static_cast<std::size_t>(stride / 2) *
-                                (std::min(strip, job.height) + job.maskHeight - 1));
+                                ((strip < job.height ? strip : job.height) + job.maskHeight - 1));
     auto* buffer = reinterpret_cast<unsigned char*>(words.data());
     for (int first = 0; first < job.height; first += strip) {
-        const int lines = std::min(strip, job.height - first);
+        const int lines = strip < job.height - first ? strip : job.height - first;
         for (int r = 0; r < lines + job.maskHeight - 1; ++r) {
             flipWords(job.origin + (first + r) * job.srcStep, columns, buffer + r * stride);
         }
