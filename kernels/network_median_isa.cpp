@@ -81,8 +81,8 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
         if (job.maskWidth * job.maskHeight <= kLargestDirect) {
             return fixedDispatch<T>(job, offsets, std::make_index_sequence<kLargestDirect>());
         }
-        return flippedWordMedian(job, [](const MedianJob& part) {
-            fixedNetworkMedian<int16_t>(part, windowOffsets(part, 2).data());
+        return flippedWordMedian(job, [](const MedianJob& part, const std::ptrdiff_t* offsets) {
+            fixedNetworkMedian<int16_t>(part, offsets);
         });
     } else {
         static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
@@ -103,8 +103,8 @@ template <typename T>
 void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,
                           const RuntimeNetwork& network, void* scratch) {
     if constexpr (kWordsAsSigned && std::is_same_v<T, uint16_t>) {
-        return flippedWordMedian(job, [&](const MedianJob& part) {
-            runtimeNetworkMedian<int16_t>(part, windowOffsets(part, 2).data(), network, scratch);
+        return flippedWordMedian(job, [&](const MedianJob& part, const std::ptrdiff_t* offsets) {
+            runtimeNetworkMedian<int16_t>(part, offsets, network, scratch);
         });
     } else {
         using W = Lanes<T, MK_VECTOR_BYTES>;

@@ -357,7 +357,7 @@ void sortedColumnMedian(const MedianJob& job, void* scratch) {
             job.width >= Lanes<int16_t, MK_VECTOR_BYTES>::kCount) {
             return median3x3<FlippedWord>(job);
         }
-        flippedWordMedian(job, [&](const MedianJob& part) {
+        flippedWordMedian(job, [&](const MedianJob& part, const std::ptrdiff_t*) {
             sortedColumnMedian<int16_t>(part, scratch);
         });
     } else {
