@@ -14,13 +14,10 @@
 
 namespace mediankernels {
 
-std::vector<std::ptrdiff_t> windowOffsets(const MedianJob& job, std::ptrdiff_t elementBytes) {
-    std::vector<std::ptrdiff_t> offsets;
-    offsets.reserve(static_cast<std::size_t>(job.maskWidth) * static_cast<std::size_t>(job.maskHeight));
+void windowOffsets(const MedianJob& job, std::ptrdiff_t elementBytes, std::ptrdiff_t* offsets) {
     for (int r = 0; r < job.maskHeight; ++r) {
-        for (int c = 0; c < job.maskWidth; ++c) offsets.push_back(r * job.srcStep + c * elementBytes);
+        for (int c = 0; c < job.maskWidth; ++c) *offsets++ = r * job.srcStep + c * elementBytes;
     }
-    return offsets;
 }
 
 namespace {
@@ -46,7 +43,8 @@ struct alignas(kMaxVectorBytes) VectorSlot {
 template <typename Element>
 void runNetwork(const MedianJob& job, Isa isa) {
     const int count = job.maskWidth * job.maskHeight;
-    const std::vector<std::ptrdiff_t> offsets = windowOffsets(job, sizeof(Element));
+    std::vector<std::ptrdiff_t> offsets(static_cast<std::size_t>(count));
+    windowOffsets(job, sizeof(Element), offsets.data());
     const NetworkKernels<Element> kernels = networkKernels<Element>(isa);
     if (hasFixedNetwork(count)) {
         kernels.fixed(job, offsets.data());

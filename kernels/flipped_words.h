@@ -12,10 +12,10 @@
 //
 // Included by the per-instruction-set files, inside their MK_ISA_NS.
 
-#include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
-#include <vector>
+#include <new>
 
 #include "median_job.h"
 #include "network_median.h"
@@ -62,9 +62,35 @@ inline void flipWords(const unsigned char* from, int count, unsigned char* to) {
     }
 }
 
-// Runs `signedKernel(part)` over `job` (uint16_t), each part a strip of its
-// output lines whose source lines are flipped copies `part.srcStep` bytes
-// apart; the part's output lines are the job's, flipped back afterwards.
+// Storage for the flipped strips and the window offsets into them, freed on
+// every way out (a plain allocation: <vector> would cost every kernel file
+// that reads this header a noticeable part of its build time).
+class FlippedStrips {
+public:
+    FlippedStrips(std::size_t words, std::size_t offsets)
+        : storage_(::operator new(offsetBytes(offsets) + words * sizeof(uint16_t))) {}
+    ~FlippedStrips() { ::operator delete(storage_); }
+    FlippedStrips(const FlippedStrips&) = delete;
+    FlippedStrips& operator=(const FlippedStrips&) = delete;
+
+    // The offsets first (they need the stricter alignment), the words from
+    // the next 64-byte boundary of the block.
+    std::ptrdiff_t* offsets() const { return static_cast<std::ptrdiff_t*>(storage_); }
+    unsigned char* words(std::size_t offsetCount) const {
+        return static_cast<unsigned char*>(storage_) + offsetBytes(offsetCount);
+    }
+
+private:
+    static std::size_t offsetBytes(std::size_t count) {
+        return (count * sizeof(std::ptrdiff_t) + 63) / 64 * 64;
+    }
+    void* storage_;
+};
+
+// Runs `signedKernel(part, offsets)` over `job` (uint16_t), each part a strip
+// of its output lines whose source lines are flipped copies `part.srcStep`
+// bytes apart, `offsets` the window offsets of the part's 16-bit elements;
+// the part's output lines are the job's, flipped back afterwards.
 template <typename SignedKernel>
 void flippedWordMedian(const MedianJob& job, SignedKernel signedKernel) {
     // Elements of one strip's source: 128 KB, well within the second-level cache.
@@ -74,12 +100,15 @@ void flippedWordMedian(const MedianJob& job, SignedKernel signedKernel) {
     // nearly) would all fall in the same few sets of the first-level cache,
     // which tall windows read at once.
     const std::ptrdiff_t stride = (static_cast<std::ptrdiff_t>(columns) * 2 + 63) / 64 * 64 + 64;
-    const int strip = std::max(16, kStripElements / columns - (job.maskHeight - 1));
-    std::vector<uint16_t> words(static_cast<std::size_t>(stride / 2) *
-                                (std::min(strip, job.height) + job.maskHeight - 1));
-    auto* buffer = reinterpret_cast<unsigned char*>(words.data());
+    const int fitting = kStripElements / columns - (job.maskHeight - 1);
+    const int strip = fitting > 16 ? fitting : 16;
+    const auto offsetCount = static_cast<std::size_t>(job.maskWidth) * job.maskHeight;
+    const FlippedStrips strips(static_cast<std::size_t>(stride / 2) *
+                                   ((strip < job.height ? strip : job.height) + job.maskHeight - 1),
+                               offsetCount);
+    unsigned char* buffer = strips.words(offsetCount);
     for (int first = 0; first < job.height; first += strip) {
-        const int lines = std::min(strip, job.height - first);
+        const int lines = strip < job.height - first ? strip : job.height - first;
         for (int r = 0; r < lines + job.maskHeight - 1; ++r) {
             flipWords(job.origin + (first + r) * job.srcStep, columns, buffer + r * stride);
         }
@@ -88,7 +117,8 @@ void flippedWordMedian(const MedianJob& job, SignedKernel signedKernel) {
         part.srcStep = stride;
         part.dst = job.dst + first * job.dstStep;
         part.height = lines;
-        signedKernel(part);
+        if (first == 0) windowOffsets(part, 2, strips.offsets());
+        signedKernel(part, static_cast<const std::ptrdiff_t*>(strips.offsets()));
         for (int r = 0; r < lines; ++r) {
             unsigned char* out = part.dst + r * part.dstStep;
             flipWords(out, job.width, out);

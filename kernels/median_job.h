@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <vector>
 
 #include "selection_network.h"
 
@@ -41,11 +40,14 @@ struct RuntimeNetwork {
 inline constexpr int kMaxFixedNetwork = 25;
 inline constexpr int kLargerFixedNetworks[] = {49, 81};
 
-// The byte offsets of a window's elements from its top-left one, line by
-// line, for elements `elementBytes` wide and `job.srcStep` bytes apart, as the
-// network kernels take them. Defined once, in the baseline build (an inline
-// copy compiled for a wider instruction set could be the one linked).
-std::vector<std::ptrdiff_t> windowOffsets(const MedianJob& job, std::ptrdiff_t elementBytes);
+// Writes the byte offsets of a window's elements from its top-left one, line
+// by line, for elements `elementBytes` wide and `job.srcStep` bytes apart, as
+// the network kernels take them: maskWidth * maskHeight of them. Defined
+// once, in the baseline build (an inline copy compiled for a wider
+// instruction set could be the one linked). Written into the caller's
+// storage, so that this header, read by every kernel file of every
+// instruction set, does without <vector>.
+void windowOffsets(const MedianJob& job, std::ptrdiff_t elementBytes, std::ptrdiff_t* offsets);
 
 constexpr bool hasFixedNetwork(int count) {
     if (count >= 1 && count <= kMaxFixedNetwork) return true;

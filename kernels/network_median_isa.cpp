@@ -1,9 +1,6 @@
 // The selection-network kernels for one instruction set; the build compiles
 // this file once per set, with MK_ISA_NS and MK_VECTOR_BYTES defined.
 
-#include <array>
-#include <iterator>
-
 #include "flipped_words.h"
 #include "isa_kernels.h"
 #include "network_median.h"
@@ -42,8 +39,12 @@ void fixedDispatch(const MedianJob& job, const std::ptrdiff_t* offsets, std::ind
 namespace {
 
 template <std::size_t... I>
-constexpr std::array<NetworkTable, sizeof...(I)> smallNetworks(std::index_sequence<I...>) {
-    return {kSelectionNetwork<static_cast<int>(I)>...};
+struct SmallNetworks {
+    NetworkTable tables[sizeof...(I)];
+};
+template <std::size_t... I>
+constexpr SmallNetworks<I...> smallNetworks(std::index_sequence<I...>) {
+    return {{kSelectionNetwork<static_cast<int>(I)>...}};
 }
 inline constexpr auto kSmallNetworks = smallNetworks(std::make_index_sequence<kMaxFixedNetwork + 1>());
 
@@ -55,12 +56,13 @@ inline constexpr auto kSmallNetworks = smallNetworks(std::make_index_sequence<kM
 template <typename T>
 void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
     using S = Lanes<T, 0>;
-    constexpr int kLargest = kLargerFixedNetworks[std::size(kLargerFixedNetworks) - 1];
+    constexpr int kLargerCount = sizeof kLargerFixedNetworks / sizeof kLargerFixedNetworks[0];
+    constexpr int kLargest = kLargerFixedNetworks[kLargerCount - 1];
     const int count = job.maskWidth * job.maskHeight;
-    const NetworkTable table = count <= kMaxFixedNetwork ? kSmallNetworks[count]
+    const NetworkTable table = count <= kMaxFixedNetwork ? kSmallNetworks.tables[count]
                                : count == kLargerFixedNetworks[0] ? kSelectionNetwork<kLargerFixedNetworks[0]>
                                                                   : kSelectionNetwork<kLargest>;
-    static_assert(std::size(kLargerFixedNetworks) == 2);
+    static_assert(kLargerCount == 2);
     typename S::V v[kLargest];
     const RuntimeNetwork network{table.comparators, table.size};
     forEachFullVector<T>(job, [&](const unsigned char* base) {
@@ -79,8 +81,8 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
         if (job.maskWidth * job.maskHeight <= kLargestDirect) {
             return fixedDispatch<T>(job, offsets, std::make_index_sequence<kLargestDirect>());
         }
-        return flippedWordMedian(job, [](const MedianJob& part) {
-            fixedNetworkMedian<int16_t>(part, windowOffsets(part, 2).data());
+        return flippedWordMedian(job, [](const MedianJob& part, const std::ptrdiff_t* offsets) {
+            fixedNetworkMedian<int16_t>(part, offsets);
         });
     } else {
         static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
@@ -101,8 +103,8 @@ template <typename T>
 void runtimeNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets,
                           const RuntimeNetwork& network, void* scratch) {
     if constexpr (kWordsAsSigned && std::is_same_v<T, uint16_t>) {
-        return flippedWordMedian(job, [&](const MedianJob& part) {
-            runtimeNetworkMedian<int16_t>(part, windowOffsets(part, 2).data(), network, scratch);
+        return flippedWordMedian(job, [&](const MedianJob& part, const std::ptrdiff_t* offsets) {
+            runtimeNetworkMedian<int16_t>(part, offsets, network, scratch);
         });
     } else {
         using W = Lanes<T, MK_VECTOR_BYTES>;

@@ -24,6 +24,8 @@ struct MaskShape {
 };
 inline constexpr MaskShape kSortedColumnShapes[] = {{3, 3}, {5, 5}, {7, 7}, {9, 9}, {11, 11},
                                                    {4, 4}, {3, 5}, {5, 3}, {3, 7}, {7, 3}};
+inline constexpr std::size_t kSortedColumnShapeCount =
+    sizeof kSortedColumnShapes / sizeof kSortedColumnShapes[0];
 
 constexpr bool hasSortedColumnNetwork(int maskWidth, int maskHeight) {
     for (const MaskShape& s : kSortedColumnShapes) {

@@ -9,8 +9,6 @@
 #include "network_median.h"
 #include "sorted_column_median.h"
 
-#include <iterator>
-
 namespace mediankernels::MK_ISA_NS {
 
 namespace {
@@ -85,6 +83,9 @@ struct SortedColumns {
                                                    int x) {
         typename L::V v[MH];
         for (int i = 0; i < MH; ++i) v[i] = L::load(lines[i] + x * kSize);
+        if constexpr (std::is_same_v<T, FlippedWord>) {
+            for (int i = 0; i < MH; ++i) v[i] ^= std::numeric_limits<int16_t>::min();
+        }
         sortColumn<kNet>(v, std::make_index_sequence<kNet.columnSortSize>());
         for (int i = 0; i < MH; ++i) {
             if (kNet.rankUsed[i]) std::memcpy(sorted + i * rowBytes + x * kSize, &v[i], sizeof v[i]);
@@ -116,13 +117,23 @@ struct SortedColumns {
         inlineMedians(sorted, rowBytes, dst, x);
     }
     // Larger networks run faster as a call (measured with AVX-512: 5 x 5 and
-    // up lost 5 to 20 % inlined, 3 x 3 up to 30 % as a call).
+    // up lost 5 to 20 % inlined, 3 x 3 up to 30 % as a call). The called
+    // network reads and writes keys only, so one copy serves every element
+    // type with the same keys (flipped unsigned words use the signed one).
     static void medians(const unsigned char* sorted, std::size_t rowBytes, unsigned char* dst,
                         int x) {
         if constexpr (kNet.size <= 40) {
+            static_assert(!std::is_same_v<T, FlippedWord>, "flipped words need the called network");
             inlineMedians(sorted, rowBytes, dst, x);
         } else {
-            calledMedians(sorted, rowBytes, dst, x);
+            SortedColumns<Key, MW, MH>::calledMedians(sorted, rowBytes, dst, x);
+            // Flipped words go out as the unsigned words they stand for. Each
+            // call writes all its lanes afresh, so the last, overlapping
+            // vector of a line is flipped once too.
+            if constexpr (std::is_same_v<T, FlippedWord>) {
+                unsigned char* at = dst + x * kSize;
+                L::store(at, L::load(at) ^ std::numeric_limits<int16_t>::min());
+            }
         }
     }
 
@@ -234,12 +245,30 @@ inline constexpr bool kEmulatedMinMax =
     false;
 #endif
 
+// Whether unsigned 16-bit windows of `count` elements go through the signed
+// kernels' window networks as FlippedWord: each column is flipped once as it
+// is sorted and each output as it is written, a few instructions against the
+// hundreds of the network, whose copy for unsigned words is then not
+// compiled. Windows below 9 x 9 keep their own: the flips cost 7 x 7 a few
+// per cent of its network.
+template <typename T>
+inline constexpr bool kSharedWordNetworks =
+#if defined(__x86_64__)
+    MK_VECTOR_BYTES > 0 && !kWordsAsSigned && std::is_same_v<T, uint16_t>;
+#else
+    false;
+#endif
+inline constexpr int kSmallestSharedWordNetwork = 81;
+
 template <typename T, std::size_t... I>
 void dispatch(const MedianJob& job, unsigned char* scratch, std::index_sequence<I...>) {
     const auto one = [&](auto shape) {
         constexpr int kWidth = kSortedColumnShapes[shape].width;
         constexpr int kHeight = kSortedColumnShapes[shape].height;
-        using Kernel = SortedColumns<T, kWidth, kHeight>;
+        using Element = std::conditional_t<kSharedWordNetworks<T> &&
+                                               kWidth * kHeight >= kSmallestSharedWordNetwork,
+                                           FlippedWord, T>;
+        using Kernel = SortedColumns<Element, kWidth, kHeight>;
         if constexpr (MK_VECTOR_BYTES > 0 && kWidth == 3 && kHeight == 3) {
             median3x3<T>(job);
         } else if constexpr (kEmulatedMinMax<T> && kWidth * kHeight > 81) {
@@ -325,14 +354,14 @@ void sortedColumnMedian(const MedianJob& job, void* scratch) {
     (void)scratch;
     tableSortedColumns<T>(
         job, sortedColumnTable(job.maskWidth, job.maskHeight,
-                               std::make_index_sequence<std::size(kSortedColumnShapes)>()));
+                               std::make_index_sequence<kSortedColumnShapeCount>()));
 #else
     if constexpr (kWordsAsSigned && std::is_same_v<T, uint16_t>) {
         if (job.maskWidth == 3 && job.maskHeight == 3 &&
             job.width >= Lanes<int16_t, MK_VECTOR_BYTES>::kCount) {
             return median3x3<FlippedWord>(job);
         }
-        flippedWordMedian(job, [&](const MedianJob& part) {
+        flippedWordMedian(job, [&](const MedianJob& part, const std::ptrdiff_t*) {
             sortedColumnMedian<int16_t>(part, scratch);
         });
     } else {
@@ -347,7 +376,7 @@ void sortedColumnMedian(const MedianJob& job, void* scratch) {
         }
         // For OrderedFloat the source holds the floats themselves.
         dispatch<T>(job, static_cast<unsigned char*>(scratch),
-                    std::make_index_sequence<std::size(kSortedColumnShapes)>());
+                    std::make_index_sequence<kSortedColumnShapeCount>());
     }
 #endif
 }
