@@ -27,22 +27,25 @@ columnProjector vectorColumnProjector() {
     return nullptr;
 }
 
-void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
-                      int32_t least[9]) {
-    // A stretch at a time, so the nine runs stay in the first-level cache until interleaved.
+void priceColumnByRuns(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
+                       int32_t least[9], runPricer price) {
     constexpr int32_t kStretch = 256;
-    int32_t run[9 * kStretch];
+    alignas(64) int32_t run[9 * kStretch];
     for (int32_t i0 = 0; i0 < n; i0 += kStretch) {
         const int32_t m = std::min(kStretch, n - i0);
         for (int j = 0; j < 9; ++j) {
             const sweepPixels& t = runs.tail[j];
             const sweepPixels& h = runs.head[j];
-            priceRun(sweepPixels{t.red + i0, t.support + i0, t.along + i0},
-                     sweepPixels{h.red + i0, h.support + i0, h.along + i0}, m, steps[j],
-                     &run[j * kStretch]);
+            price(sweepPixels{t.red + i0, t.support + i0, t.along + i0},
+                  sweepPixels{h.red + i0, h.support + i0, h.along + i0}, m, steps[j], &run[j * kStretch]);
         }
         interleaveRuns(run, kStretch, m, out + 9 * static_cast<size_t>(i0), least);
     }
+}
+
+void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
+                      int32_t least[9]) {
+    priceColumnByRuns(runs, n, steps, out, least, priceRun);
 }
 
 columnPricer avx2ColumnPricer() {

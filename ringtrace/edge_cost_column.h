@@ -24,6 +24,15 @@ using columnPricer = void (*)(const columnRuns& runs, int32_t n, const sweepStep
 void priceColumnPlain(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
                       int32_t least[9]);
 
+// Prices one run of n edges into out (priceRun's contract).
+using runPricer = void (*)(const sweepPixels& tail, const sweepPixels& head, int32_t n,
+                           const sweepStep& step, int32_t* out);
+
+// A column priced run by run with `price`, a stretch of rows at a time so that the nine
+// runs stay in the first-level cache until interleaveRuns writes them out.
+void priceColumnByRuns(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
+                       int32_t least[9], runPricer price);
+
 // The projections of a column's pixels onto `count` steps: out[s][i] is projectRun's value
 // for steps[s] and pixel i.
 using columnProjector = void (*)(const float* g, const float* b, int32_t n, const sweepStep* steps,

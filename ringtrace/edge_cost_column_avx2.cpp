@@ -7,8 +7,6 @@
 
 #include <immintrin.h>
 
-#include <algorithm>
-
 namespace ringtrace {
 
 #define RT_AVX2 __attribute__((target("avx2")))
@@ -66,19 +64,7 @@ RT_AVX2 void priceRunAvx2(const sweepPixels& t, const sweepPixels& h, int32_t n,
 
 void priceColumnAvx2(const columnRuns& runs, int32_t n, const sweepStep steps[9], uint16_t* out,
                      int32_t least[9]) {
-    constexpr int32_t kStretch = 256;
-    alignas(32) int32_t run[9 * kStretch];
-    for (int32_t i0 = 0; i0 < n; i0 += kStretch) {
-        const int32_t m = std::min(kStretch, n - i0);
-        for (int j = 0; j < 9; ++j) {
-            const sweepPixels& t = runs.tail[j];
-            const sweepPixels& h = runs.head[j];
-            priceRunAvx2(sweepPixels{t.red + i0, t.support + i0, t.along + i0},
-                         sweepPixels{h.red + i0, h.support + i0, h.along + i0}, m, steps[j],
-                         &run[j * kStretch]);
-        }
-        interleaveRuns(run, kStretch, m, out + 9 * static_cast<size_t>(i0), least);
-    }
+    priceColumnByRuns(runs, n, steps, out, least, priceRunAvx2);
 }
 
 }  // namespace ringtrace

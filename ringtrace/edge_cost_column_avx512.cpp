@@ -30,12 +30,7 @@
 
 #if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
 
-// g++ 12 reports the placeholder operands its own intrinsic headers leave undefined.
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
+#include "x86_vectors.h"
 
 namespace ringtrace {
 

@@ -7,11 +7,7 @@
 
 #if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
 
-#if defined(__GNUC__) && !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
-#include <immintrin.h>
+#include "x86_vectors.h"
 
 #include "image_input.h"
 
