@@ -19,10 +19,22 @@ void projectColumnPlain(const float* g, const float* b, int32_t n, const sweepSt
     for (int s = 0; s < count; ++s) projectRun(g, b, n, steps[s], out[s]);
 }
 
+namespace {
+
+// Whether this build holds the AVX-512 column paths and this processor runs them.
+[[maybe_unused]] bool avx512Paths() {
+#if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw");
+#else
+    return false;
+#endif
+}
+
+}  // namespace
+
 columnProjector vectorColumnProjector() {
 #if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
-        return projectColumnAvx512;
+    if (avx512Paths()) return projectColumnAvx512;
 #endif
     return nullptr;
 }
@@ -57,8 +69,7 @@ columnPricer avx2ColumnPricer() {
 
 columnPricer avx512ColumnPricer() {
 #if defined(__x86_64__) && !defined(RT_SCALAR_ONLY)
-    if (__builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw"))
-        return priceColumnAvx512;
+    if (avx512Paths()) return priceColumnAvx512;
 #endif
     return nullptr;
 }
