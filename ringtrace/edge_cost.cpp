@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <cstdlib>
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -159,8 +160,16 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     // bounds need it); each column's entry is written by whichever half prices it.
     std::vector<ringgraph::lattice_costs::column_moves> moves(static_cast<size_t>(W));
 
-    // Prices the edges out of columns first..last.
-    auto priceColumns = [&](int32_t first, int32_t last) {
+    const auto slots = static_cast<size_t>(2 * group);
+    const size_t intStride = static_cast<size_t>(H) + 16, realStride = static_cast<size_t>(H) + 16;
+    const size_t alongStride = static_cast<size_t>(H) + 16;
+    const size_t intCount = 2 * slots * intStride, realCount = 2 * slots * realStride,
+                 alongCount = 4 * 9 * alongStride;
+    const size_t scratchBytes = 4 * (intCount + realCount + alongCount);
+
+    // Prices the edges out of columns first..last, with `held` (scratchBytes, or null) for
+    // its scratch.
+    auto priceColumns = [&](int32_t first, int32_t last, std::byte* held) {
         // One block for the ring of inputs and the projections, populated at once (see the
         // allocator) and never smaller than what the allocator maps in one huge page: fresh
         // small pages cost more here than the pricing itself (at 720 x 400, three blocks of
@@ -168,14 +177,11 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
         // one cache line further on than a multiple of 4 KiB would put it: the group's
         // columns are written side by side, row by row, and arrays a power of two apart
         // would all compete for the same few cache sets.
-        const auto slots = static_cast<size_t>(2 * group);
-        const size_t intStride = static_cast<size_t>(H) + 16, realStride = static_cast<size_t>(H) + 16;
-        const size_t alongStride = static_cast<size_t>(H) + 16;
-        const size_t intCount = 2 * slots * intStride, realCount = 2 * slots * realStride,
-                     alongCount = 4 * 9 * alongStride;
         ringgraph::large_vector<std::byte> scratch(
-            std::max(4 * (intCount + realCount + alongCount), ringgraph::kWholeHugePagesFrom));
-        auto* const ints = reinterpret_cast<int32_t*>(scratch.data());
+            held != nullptr ? 0 : std::max(scratchBytes, ringgraph::kWholeHugePagesFrom));
+        std::byte* const base = held != nullptr ? held : scratch.data();
+        if (held != nullptr) std::memset(held, 0, scratchBytes);  // as fresh scratch reads
+        auto* const ints = reinterpret_cast<int32_t*>(base);
         auto* const reals = reinterpret_cast<float*>(ints + intCount);
         float* const along = reals + realCount;
         std::vector<columnInputs> ring(slots);
@@ -270,11 +276,15 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     const int32_t cols = W - 4;
     if (int64_t{cols} * rows >= (int64_t{1} << 20) && std::thread::hardware_concurrency() >= 2) {
         const int32_t split = 1 + cols / 2;
-        std::thread left(priceColumns, 1, split - 1);
-        priceColumns(split, cols);
+        std::thread left(priceColumns, 1, split - 1, nullptr);
+        priceColumns(split, cols, nullptr);
         left.join();
     } else {
-        priceColumns(1, cols);
+        // The scratch goes in the tail of the costs' own block where it fits: pages it has
+        // already, instead of a huge page of its own.
+        std::byte* held = grid.cost.claim_spare(scratchBytes);
+        priceColumns(1, cols, held);
+        grid.cost.release_spare(held);
     }
     if (stop == nullptr || !stop->load(std::memory_order_relaxed)) grid.cost.set_column_moves(std::move(moves));
 }

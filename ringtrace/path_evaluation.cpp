@@ -17,13 +17,22 @@ pathEvaluator::pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster,
 pathEvaluator::pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster)
     : grid_(grid) {
     const size_t pixels = static_cast<size_t>(int64_t{grid.width} * grid.height);
-    red_.resize(2 * pixels);
-    uint8_t* red = red_.data();
+    heldRed_ = grid.cost.claim_spare(2 * pixels);
+    uint8_t* red = nullptr;
+    if (heldRed_ != nullptr) {
+        red = reinterpret_cast<uint8_t*>(heldRed_);
+    } else {
+        ownRed_.resize(2 * pixels);
+        red = ownRed_.data();
+    }
+    red_ = red;
     for (size_t i = 0; i < pixels; ++i) {
         red[2 * i] = redOf(primaryRaster[i]);
         red[2 * i + 1] = redOf(secondaryRaster[i]);
     }
 }
+
+pathEvaluator::~pathEvaluator() { grid_.cost.release_spare(heldRed_); }
 
 void pathEvaluator::gate(int32_t lo, int32_t hi) {
     const ringgraph::lattice& G = grid_.G;

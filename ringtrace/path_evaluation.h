@@ -38,6 +38,9 @@ public:
     // Without a predecessor array: each run hands over its path alone, and no array of a
     // node's size is written per run (the records carry the paths).
     pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster);
+    ~pathEvaluator();
+    pathEvaluator(const pathEvaluator&) = delete;
+    pathEvaluator& operator=(const pathEvaluator&) = delete;
 
     // Fills `record` (constructed by the caller for [lo, hi]) with the cheapest gated path:
     // pathCost and rowSum (32-bit, wrapping), closed (entry and exit rows at most 2 apart;
@@ -80,8 +83,11 @@ private:
 
     pixelGrid& grid_;
     // Red components by raster index, primary and secondary side by side (2 bytes a pixel
-    // instead of the rasters' 8).
-    ringgraph::overwrite_vector<uint8_t> red_;
+    // instead of the rasters' 8): in the tail of the costs' block when it is free and large
+    // enough (pages the run has already), in an array of their own otherwise.
+    ringgraph::overwrite_vector<uint8_t> ownRed_;
+    std::byte* heldRed_ = nullptr;
+    const uint8_t* red_ = nullptr;
     ringgraph::node_array<edge>* pred_ = nullptr;
     ringgraph::goal_search engine_;
     int64_t runs_ = 0;

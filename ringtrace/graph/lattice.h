@@ -145,7 +145,20 @@ public:
     }
     int32_t grid_count() const { return gridCount_; }
 
+    // The grid costs' block is mapped in whole huge pages, so past its last entry lie bytes
+    // that are mapped (and populated) all the same: a phase may hold a short-lived array
+    // there instead of paying for fresh pages of its own (at 720 x 400 the tail is about
+    // 1 MB). One holder at a time: claim_spare returns null when the tail is shorter than
+    // `bytes` or already claimed. The bytes hold whatever was there; they stay valid until
+    // release_spare, through an init for a lattice of at most the same size (a larger one
+    // may move the block). Nothing of the costs lives there.
+    std::byte* claim_spare(std::size_t bytes);
+    void release_spare(const std::byte* p) {
+        if (p != nullptr && p == spareStart()) spareClaimed_ = false;
+    }
+
 private:
+    std::byte* spareStart() const;
     void materialise();
     static uint64_t nextVersion() {
         static std::atomic<uint64_t> last{0};
@@ -160,6 +173,7 @@ private:
     std::vector<int> terminal_;
     std::vector<column_moves> moves_;
     uint64_t movesVersion_ = 0;  // no cost table has version 0
+    bool spareClaimed_ = false;
 };
 
 }  // namespace ringgraph
