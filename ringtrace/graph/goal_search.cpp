@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <functional>
 #include <queue>
 #include <utility>
@@ -109,6 +110,7 @@ void goal_search::backward(const lattice& L, const lattice_costs& cost) {
     sourceDistance_ = kUnreachable;
     int64_t R = kMaxCorridor;
     corridorSettled_ = 0;
+    settledOrder_.clear();
     const int64_t pSink = p[W + 1];
     if (pSink < kNoBound) {
         at[sink].stamp = reached;
@@ -139,7 +141,7 @@ void goal_search::backward(const lattice& L, const lattice_costs& cost) {
             y = u - x * H;
         }
         const int64_t d = static_cast<int64_t>(top.key) - p[x];
-        at[u].inside = static_cast<uint32_t>(d + 1);
+        settledOrder_.push_back(u);
         if (u == src) {
             sourceKnown_ = true;
             sourceDistance_ = d;
@@ -164,13 +166,49 @@ void goal_search::backward(const lattice& L, const lattice_costs& cost) {
 
     outside_.resize(columnBound_.size());
     for (size_t i = 0; i < columnBound_.size(); ++i) outside_[i] = std::max<int64_t>(R - columnBound_[i], 0);
+    keepCorridor(W, H);
+}
+
+void goal_search::keepCorridor(int32_t W, int32_t H) {
+    const size_t columns = static_cast<size_t>(W) + 2;
+    const int32_t terminals = W * H;
+    auto columnOf = [&](int32_t v) { return v >= terminals ? W + (v - terminals) : v / H; };
+    corridor_.assign(columns, corridorColumn{0, 0, 0});
+    std::vector<int32_t> lastRow(columns, INT32_MIN);
+    for (const int32_t v : settledOrder_) {
+        const int32_t c = columnOf(v), row = v - c * H;
+        int32_t& last = lastRow[static_cast<size_t>(c)];
+        corridorColumn& k = corridor_[static_cast<size_t>(c)];
+        if (last == INT32_MIN) {
+            k.first = last = row;
+        } else {
+            k.first = std::min(k.first, row);
+            last = std::max(last, row);
+        }
+    }
+    uint32_t total = 0;
+    for (size_t c = 0; c < columns; ++c) {
+        if (lastRow[c] == INT32_MIN) continue;
+        corridor_[c].rows = static_cast<uint32_t>(lastRow[c] - corridor_[c].first) + 1;
+        corridor_[c].start = total;
+        total += corridor_[c].rows;
+    }
+    inside_ = large_vector<uint32_t>();  // fresh: reads as zero between the settled rows
+    inside_.resize(total);
+    const int64_t* p = columnBound_.data();
+    for (const int32_t v : settledOrder_) {
+        const int32_t c = columnOf(v), row = v - c * H;
+        const corridorColumn& k = corridor_[static_cast<size_t>(c)];
+        const int64_t d = static_cast<int64_t>(state_[static_cast<size_t>(v)].key) - p[c];
+        inside_[k.start + static_cast<uint32_t>(row - k.first)] = static_cast<uint32_t>(d + 1);
+    }
 }
 
 void goal_search::prepare(const lattice& L, const lattice_costs& cost) {
     const auto n = static_cast<size_t>(L.number_of_nodes());
     preparedFor_ = nullptr;  // until it is complete
-    state_ = sparse_vector<nodeState>();  // fresh, all zero: nothing inside the corridor yet
-    state_.resize(n);
+    const bool fresh = state_.size() != n;
+    newRun(n);  // a state of the right size (fresh, all zero, when it was not)
     // The runs touch a band of rows in every column, and a page taken by a fault costs many
     // times what it costs populated. Small states are populated anyway (see the allocator).
     // Between kPopulatedStateFrom and kPopulatedStateUpTo nodes the whole state is too: from
@@ -179,8 +217,9 @@ void goal_search::prepare(const lattice& L, const lattice_costs& cost) {
     // cost less than faulting in what they touch (measured on 2048 x 2048 rings: 40-60 ms
     // less; on 5792 x 5792 rings, whose corridors are a thin share of their columns,
     // populating costs several hundred ms more).
-    if (n >= kPopulatedStateFrom && n < kPopulatedStateUpTo) populate_pages(state_.data(), n * sizeof(nodeState), true);
-    gen_ = 0;
+    if (fresh && n >= kPopulatedStateFrom && n < kPopulatedStateUpTo) {
+        populate_pages(state_.data(), n * sizeof(nodeState), true);
+    }
     columnBounds(L, cost);
     backward(L, cost);
     preparedFor_ = &cost;
@@ -189,12 +228,9 @@ void goal_search::prepare(const lattice& L, const lattice_costs& cost) {
 }
 
 int64_t goal_search::potential(const lattice& L, node v) const {
-    const uint32_t in = state_[static_cast<size_t>(v.index)].inside;
-    if (in != 0) return int64_t{in} - 1;
     const int32_t W = L.width(), H = L.height();
-    if (v == L.source_terminal()) return outside_[static_cast<size_t>(W)];
-    if (v == L.sink_terminal()) return outside_[static_cast<size_t>(W) + 1];
-    return outside_[static_cast<size_t>(v.index / H)];
+    const int32_t column = v == L.source_terminal() ? W : v == L.sink_terminal() ? W + 1 : v.index / H;
+    return static_cast<int64_t>(potentialAt(v.index, column, H));
 }
 
 bool goal_search::run(const lattice& L, const lattice_costs& cost, node_array<edge>& pred, int64_t cap) {
@@ -220,7 +256,7 @@ void goal_search::tracePath(const lattice& L, const lattice_costs& cost, std::ve
     const nodeState* at = state_.data();
     // What a relaxation out of settled node u (in column `column`) adds to: its key less its
     // potential, plus one edge.
-    auto base = [&](int32_t u, int32_t column) { return at[u].key - (potentialAt(u, column) << kHopBits) + 1; };
+    auto base = [&](int32_t u, int32_t column) { return at[u].key - (potentialAt(u, column, H) << kHopBits) + 1; };
     int32_t v = sink;
     while (v != src) {
         const uint64_t key = at[v].key;
@@ -239,7 +275,7 @@ void goal_search::tracePath(const lattice& L, const lattice_costs& cost, std::ve
             }
         } else {
             const int32_t x = v / H, y = v - x * H;
-            const uint64_t hv = potentialAt(v, x);
+            const uint64_t hv = potentialAt(v, x, H);
             for (int j = 0; j < 9; ++j) {
                 const int32_t sx = x - kLatticeOffsets[j].dx, sy = y - kLatticeOffsets[j].dy;
                 if (sx < 1 || sx > W - 4 || sy < 3 || sy > H - 4) continue;
@@ -293,7 +329,7 @@ bool goal_search::forward(const lattice& L, const lattice_costs& cost, edge* p, 
         }
     };
     auto h = [&](int32_t v, int32_t column) -> uint64_t {
-        const uint32_t in = at[v].inside;
+        const uint32_t in = insideAt(v, column, H);
         return in != 0 ? uint64_t{in} - 1 : static_cast<uint64_t>(outside[column]);
     };
 

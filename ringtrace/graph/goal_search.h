@@ -92,25 +92,47 @@ private:
     template <bool WritePred>
     bool forward(const lattice& L, const lattice_costs& cost, edge* pred, int64_t cap);
     void tracePath(const lattice& L, const lattice_costs& cost, std::vector<edge>& path) const;
-    uint64_t potentialAt(int32_t v, int32_t column) const {
-        const uint32_t in = state_[static_cast<size_t>(v)].inside;
+    void keepCorridor(int32_t W, int32_t H);
+    // d(v) + 1 where the backward run settled v, 0 elsewhere; v in column `column`, at row
+    // v - column * H for a grid node.
+    uint32_t insideAt(int32_t v, int32_t column, int32_t H) const {
+        const corridorColumn& c = corridor_[static_cast<size_t>(column)];
+        const auto i = static_cast<uint32_t>(v - column * H - c.first);
+        return i < c.rows ? inside_[c.start + i] : 0;
+    }
+    uint64_t potentialAt(int32_t v, int32_t column, int32_t H) const {
+        const uint32_t in = insideAt(v, column, H);
         return in != 0 ? uint64_t{in} - 1 : static_cast<uint64_t>(outside_[static_cast<size_t>(column)]);
     }
 
-    // Per node, together so that a visit touches one cache line: the work storage shared by
-    // the backward and the forward runs (a generation stamp makes a new run free of any
-    // per-node reset), and the potential's part inside the corridor.
-    struct nodeState {
+    // Per node, the work storage shared by the backward and the forward runs, 12 bytes (a
+    // visit reads the key beside the stamp, so they share a line; unaligned 8-byte loads
+    // cost nothing extra). A generation stamp makes a new run free of any per-node reset.
+    struct __attribute__((packed, aligned(4))) nodeState {
         uint64_t key;
-        uint32_t stamp;   // 2*gen: reached in this run, 2*gen+1: settled
-        uint32_t inside;  // d(u) + 1 where the backward run settled u, 0 elsewhere
+        uint32_t stamp;  // 2*gen: reached in this run, 2*gen+1: settled
     };
-    // Fresh for every prepared potential: fresh pages read as zero, so nothing is cleared by
-    // hand. Populated up front where that was measured to pay (see prepare()); elsewhere only
-    // the pages of the nodes the runs reach are ever touched.
+    static_assert(sizeof(nodeState) == 12);
+    // Fresh pages read as zero, so nothing is cleared by hand. Populated up front where that
+    // was measured to pay (see prepare()); elsewhere only the pages of the nodes the runs
+    // reach are ever touched.
     sparse_vector<nodeState> state_;
     uint32_t gen_ = 0;
     radix_heap heap_;
+
+    // The potential inside the corridor, which is a small share of the nodes: per column
+    // (terminals at width and width + 1, at row 0) the rows from `first` that hold the
+    // nodes the backward run settled there, d + 1 for each (0 for the unsettled ones
+    // between), at inside_[start ..].
+    struct corridorColumn {
+        int32_t first;
+        uint32_t rows;
+        uint32_t start;
+    };
+    std::vector<corridorColumn> corridor_;
+    large_vector<uint32_t> inside_;
+    // Every node the backward run settled (its key less p is its d).
+    std::vector<int32_t, populated_allocator<int32_t>> settledOrder_;
 
     // The potential outside the corridor: per column (and, at width and width + 1, for the
     // two terminals) p and max(R - p, 0).
