@@ -272,3 +272,38 @@ TEST(GoalSearch, ThePlainReferenceRoutineGivesTheSameTreeOnGrids) {
         }
     }
 }
+
+TEST(GoalSearch, AnEngineUsedAgainMatchesAFreshOne) {
+    // One engine prepared over and over keeps its per-node state between potentials (only
+    // the corridor's part is made afresh): on grids of changing sizes, and on the same grid
+    // with new costs and corridors, it must agree with an engine that never ran before.
+    std::mt19937 rng(77);
+    ringgraph::goal_search reused;
+    pixelGrid g;
+    for (int round = 0; round < 40; ++round) {
+        if (round % 4 == 0) {
+            randomGrid(rng, g, round, 4, 14, 7, 14);
+        } else {
+            randomCosts(rng, g, round);
+        }
+        const int64_t corridor = std::vector<int64_t>{1000, 1020, 1300, 100000}[static_cast<size_t>(round % 4)];
+        ringgraph::goal_search fresh;
+        fresh.set_corridor(corridor);
+        reused.set_corridor(corridor);
+        fresh.prepare(g.G, g.cost);
+        reused.prepare(g.G, g.cost);
+        ASSERT_EQ(reused.source_distance(), fresh.source_distance()) << "round " << round;
+        ASSERT_EQ(reused.corridor_count(), fresh.corridor_count()) << "round " << round;
+        for (node v = g.G.first_node(); v != g.G.stop_node(); v = g.G.next_node(v)) {
+            ASSERT_EQ(reused.potential(g.G, v), fresh.potential(g.G, v)) << "round " << round << " node " << v.index;
+        }
+        if (fresh.source_distance() == ringgraph::goal_search::kUnreachable) continue;
+        std::vector<edge> a, b;
+        const bool foundFresh = fresh.run_path(g.G, g.cost, a, ringgraph::goal_search::kUncapped);
+        const bool foundReused = reused.run_path(g.G, g.cost, b, ringgraph::goal_search::kUncapped);
+        ASSERT_EQ(foundReused, foundFresh) << "round " << round;
+        ASSERT_EQ(reused.distance(), fresh.distance()) << "round " << round;
+        ASSERT_EQ(reused.settled_count(), fresh.settled_count()) << "round " << round;
+        ASSERT_EQ(b, a) << "round " << round;
+    }
+}

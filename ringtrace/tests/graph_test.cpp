@@ -228,6 +228,89 @@ TEST(PriorityQueue, RadixHeapDrainsLargeQueuesInKeyOrderAndAgainAfterClearing) {
     }
 }
 
+// The radix heap as plainly as it can be written: one growing vector per bucket. The heap
+// keeps its buckets in pooled chunks instead and must give the very same entries in the very
+// same order, equal keys included (a run's counts depend on which of them comes first).
+class vectorRadixHeap {
+public:
+    void clear() {
+        for (auto& b : buckets_) b.clear();
+        last_ = 0;
+        size_ = 0;
+    }
+    bool empty() const { return size_ == 0; }
+    void push(uint64_t key, int32_t v) {
+        buckets_[bucketOf(key)].push_back(radix_heap::entry{key, v});
+        ++size_;
+    }
+    radix_heap::entry pop() {
+        if (buckets_[0].empty()) {
+            int i = 1;
+            while (buckets_[i].empty()) ++i;
+            std::vector<radix_heap::entry> from;
+            from.swap(buckets_[i]);
+            uint64_t least = from.front().key;
+            for (const auto& e : from) least = std::min(least, e.key);
+            last_ = least;
+            for (const auto& e : from) buckets_[bucketOf(e.key)].push_back(e);
+        }
+        const radix_heap::entry e = buckets_[0].back();
+        buckets_[0].pop_back();
+        --size_;
+        return e;
+    }
+
+private:
+    int bucketOf(uint64_t key) const { return key == last_ ? 0 : 64 - __builtin_clzll(key ^ last_); }
+    std::vector<radix_heap::entry> buckets_[65];
+    uint64_t last_ = 0;
+    int64_t size_ = 0;
+};
+
+TEST(PriorityQueue, RadixHeapGivesThePlainBucketOrderAndCopiesAreEmpty) {
+    std::mt19937 rng(5);
+    radix_heap q;
+    for (int round = 0; round < 4; ++round) {
+        // Rounds of few entries (a chunk or less a bucket) and of many (several chunks, taken
+        // and given back as buckets fill and drain); narrow key spreads make many ties.
+        const int steps = round % 2 == 0 ? 300 : 200000;
+        const uint64_t spread = round < 2 ? 4 : 1u << 20;
+        q.clear();
+        vectorRadixHeap reference;
+        uint64_t last = 0;
+        for (int i = 0; i < steps; ++i) {
+            const int pushes = static_cast<int>(rng() % 3);
+            for (int k = 0; k < pushes; ++k) {
+                const uint64_t key = last + rng() % spread;
+                q.push(key, i * 4 + k);
+                reference.push(key, i * 4 + k);
+            }
+            if (!reference.empty() && rng() % 2 == 0) {
+                const radix_heap::entry a = q.pop(), b = reference.pop();
+                ASSERT_EQ(a.key, b.key) << "round " << round << " step " << i;
+                ASSERT_EQ(a.v, b.v) << "round " << round << " step " << i;
+                last = b.key;
+            }
+        }
+        if (round == 1) {
+            // A copy starts empty and leaves the original as it was.
+            radix_heap copy(q);
+            EXPECT_TRUE(copy.empty());
+            copy.push(last, -1);
+            EXPECT_EQ(copy.pop().v, -1);
+            copy = q;
+            EXPECT_TRUE(copy.empty());
+        }
+        while (!reference.empty()) {
+            ASSERT_FALSE(q.empty());
+            const radix_heap::entry a = q.pop(), b = reference.pop();
+            ASSERT_EQ(a.key, b.key) << "round " << round;
+            ASSERT_EQ(a.v, b.v) << "round " << round;
+        }
+        EXPECT_TRUE(q.empty());
+    }
+}
+
 TEST(PriorityQueue, DeletingAnItemKeepsOtherHandlesValid) {
     p_queue<integer, int> q;
     std::vector<p_queue<integer, int>::item> items;

@@ -1,9 +1,12 @@
 // Node ids, edge order and terminal edges of the pixel grid.
 #include <gtest/gtest.h>
 
+#include <cstddef>
+#include <cstring>
 #include <vector>
 
 #include "explicit_grid.h"
+#include "graph/large_allocator.h"
 #include "grid_graph.h"
 #include "image_input.h"
 
@@ -121,4 +124,34 @@ TEST(GridGraph, CostsHoldTheirDefaultUntilWrittenAndKeepEveryGridValue) {
     EXPECT_EQ(g.cost[grid], 2001);
     EXPECT_EQ(g.cost[edge{6}], 1);
     EXPECT_EQ(g.cost[terminal], 100000000);
+}
+
+TEST(GridGraph, TheCostsSpareTailHasOneHolderAndNeverTouchesACost) {
+    // 200 x 100 pixels make a cost block of whole huge pages with room left at its end.
+    pixelGrid g;
+    buildGrid(g, 200, 100);
+    uint16_t* costs = g.cost.grid_data();
+    const auto count = static_cast<size_t>(g.G.number_of_grid_edges());
+    for (size_t i = 0; i < count; ++i) costs[i] = static_cast<uint16_t>(i % 2002);
+    const size_t bytes = count * sizeof(uint16_t);
+    const size_t room = ringgraph::mapped_size(bytes) - bytes;
+    ASSERT_GT(room, size_t{4096});
+    EXPECT_EQ(g.cost.claim_spare(room), nullptr);  // more than the tail holds
+    std::byte* held = g.cost.claim_spare(4096);
+    ASSERT_NE(held, nullptr);
+    EXPECT_GE(held, reinterpret_cast<std::byte*>(costs + count));
+    EXPECT_EQ(g.cost.claim_spare(16), nullptr);  // one holder at a time
+    std::memset(held, 0xff, room - 64);  // everything past the guard line is the holder's
+    g.cost.release_spare(nullptr);       // not the holder: changes nothing
+    EXPECT_EQ(g.cost.claim_spare(16), nullptr);
+    g.cost.release_spare(held);
+    EXPECT_EQ(g.cost.claim_spare(16), held);
+    g.cost.release_spare(held);
+    for (size_t i = 0; i < count; ++i) ASSERT_EQ(g.cost.get(edge{static_cast<int32_t>(i)}), static_cast<int>(i % 2002));
+
+    // Small cost tables come from the heap, as asked for, with nothing to spare.
+    pixelGrid small;
+    buildGrid(small, 12, 10);
+    (void)small.cost.grid_data();
+    EXPECT_EQ(small.cost.claim_spare(1), nullptr);
 }
