@@ -77,7 +77,10 @@ private:
     // backward run at 720 x 400). The sequence keeps a vector's order: pushed at the back,
     // popped from the back, walked front to back.
     static constexpr size_t kChunk = 256;  // entries: 4 KiB
-    static constexpr size_t kSlabChunks = 64;  // chunks the pool takes at a time: 256 KiB
+    // The pool's first block is 256 KiB (a small run needs no more); each later one is
+    // twice the last, up to whole huge pages, which are populated with no fault per 4 KiB.
+    static constexpr size_t kFirstSlab = size_t{256} << 10;
+    static constexpr size_t kLargestSlab = size_t{2} << 20;
     struct bucket {
         std::vector<entry*> chunks;
         int64_t count = 0;
@@ -85,9 +88,9 @@ private:
 
     int bucketOf(uint64_t key) const { return key == last_ ? 0 : 64 - __builtin_clzll(key ^ last_); }
 
-    void append(bucket& b, const entry& e) {
+    __attribute__((always_inline)) void append(bucket& b, const entry& e) {
         const size_t at = static_cast<size_t>(b.count);
-        if (at % kChunk == 0) b.chunks.push_back(takeChunk());
+        if (at % kChunk == 0) [[unlikely]] b.chunks.push_back(takeChunk());
         b.chunks[at / kChunk][at % kChunk] = e;
         ++b.count;
     }
@@ -96,16 +99,19 @@ private:
         b.chunks.clear();
         b.count = 0;
     }
-    entry* takeChunk() {
+    __attribute__((noinline)) entry* takeChunk() {
         if (free_.empty()) {
-            const size_t bytes = kSlabChunks * kChunk * sizeof(entry);
-            void* s = std::malloc(bytes);
+            const size_t grown = kFirstSlab << (slabs_.size() < 4 ? slabs_.size() : 4);
+            const size_t bytes = grown < kLargestSlab ? grown : kLargestSlab;
+            const bool huge = bytes == kLargestSlab;
+            void* s = huge ? std::aligned_alloc(kLargestSlab, bytes) : std::malloc(bytes);
             if (s == nullptr) throw std::bad_alloc();
             // One call maps the whole slab: page by page it costs a fault per 4 KiB.
-            populate_pages(s, bytes, false);
+            populate_pages(s, bytes, huge);
             slabs_.push_back(s);
             auto* first = static_cast<entry*>(s);
-            for (size_t k = kSlabChunks; k-- > 0;) free_.push_back(first + k * kChunk);
+            const size_t chunks = bytes / (kChunk * sizeof(entry));
+            for (size_t k = chunks; k-- > 0;) free_.push_back(first + k * kChunk);
         }
         entry* c = free_.back();
         free_.pop_back();
