@@ -56,8 +56,8 @@ public:
     }
 
     // Removes and returns an entry of least key. Precondition: not empty.
-    entry pop() {
-        if (buckets_[0].count == 0) refill();
+    __attribute__((always_inline)) entry pop() {
+        if (buckets_[0].count == 0) [[unlikely]] refill();
         bucket& b = buckets_[0];
         --b.count;
         const size_t at = static_cast<size_t>(b.count);
@@ -118,7 +118,7 @@ private:
         return c;
     }
 
-    void refill() {
+    __attribute__((noinline)) void refill() {
         assert(mask_ != 0);
         const int i = __builtin_ctzll(mask_) + 1;
         bucket& from = buckets_[i];
