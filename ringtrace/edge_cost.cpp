@@ -282,9 +282,12 @@ void priceGridEdges(pixelGrid& grid, const uint32_t* primaryRaster, const uint32
     } else {
         // The scratch goes in the tail of the costs' own block where it fits: pages it has
         // already, instead of a huge page of its own.
-        std::byte* held = grid.cost.claim_spare(scratchBytes);
-        priceColumns(1, cols, held);
-        grid.cost.release_spare(held);
+        struct heldSpare {
+            ringgraph::lattice_costs& costs;
+            std::byte* at;
+            ~heldSpare() { costs.release_spare(at); }  // on the way out, whichever way that is
+        } held{grid.cost, grid.cost.claim_spare(scratchBytes)};
+        priceColumns(1, cols, held.at);
     }
     if (stop == nullptr || !stop->load(std::memory_order_relaxed)) grid.cost.set_column_moves(std::move(moves));
 }
