@@ -22,6 +22,7 @@
 // which is a lower bound on the sink's distance.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -47,6 +48,10 @@ public:
     // 65536 nodes settled by a run); it may throw to abandon the work, after which the engine
     // is prepared again before its next run. Empty: nothing is called.
     void set_interrupt(std::function<void()> poll) { poll_ = std::move(poll); }
+
+    // Storage of the caller's for the runs' queue, used before any of the engine's own (see
+    // radix_heap::lend); it must stay valid while the engine runs.
+    void lend_queue_storage(void* p, std::size_t bytes) { heap_.lend(p, bytes); }
 
     // Drops the potential, so that the next prepared_for() is false.
     void forget() { preparedFor_ = nullptr; }

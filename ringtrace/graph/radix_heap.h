@@ -45,6 +45,15 @@ public:
         size_ = 0;
     }
     bool empty() const { return size_ == 0; }
+
+    // Hands the heap storage of the caller's for its buckets, used before any block of its
+    // own is taken: pages the caller has already touched. It must stay valid while the heap
+    // is used (the heap never frees it). Whole chunks only; what is left over goes unused.
+    void lend(void* p, std::size_t bytes) {
+        auto* first = static_cast<entry*>(p);
+        for (std::size_t k = bytes / (kChunk * sizeof(entry)); k-- > 0;) free_.push_back(first + k * kChunk);
+    }
+    static constexpr std::size_t chunk_bytes() { return kChunk * sizeof(entry); }
     int64_t size() const { return size_; }
 
     void push(uint64_t key, int32_t v) {

@@ -311,6 +311,40 @@ TEST(PriorityQueue, RadixHeapGivesThePlainBucketOrderAndCopiesAreEmpty) {
     }
 }
 
+TEST(PriorityQueue, RadixHeapUsesLentStorageFirstAndKeepsItsOrder) {
+    // Lent storage of two and a half chunks: two whole ones are used, before any block of the
+    // heap's own, and the order of entries is the plain one whichever storage holds them.
+    const size_t chunk = radix_heap::chunk_bytes();
+    std::vector<radix_heap::entry> lent(5 * chunk / sizeof(radix_heap::entry) / 2, radix_heap::entry{~0ull, -7});
+    radix_heap q;
+    q.lend(lent.data(), lent.size() * sizeof(radix_heap::entry));
+    vectorRadixHeap reference;
+    std::mt19937 rng(9);
+    uint64_t last = 0;
+    for (int i = 0; i < 20000; ++i) {
+        const uint64_t key = last + rng() % 64;
+        q.push(key, i);
+        reference.push(key, i);
+        if (i % 3 == 2) {
+            const radix_heap::entry a = q.pop(), b = reference.pop();
+            ASSERT_EQ(a.key, b.key) << "step " << i;
+            ASSERT_EQ(a.v, b.v) << "step " << i;
+            last = b.key;
+        }
+    }
+    const size_t whole = 2 * chunk / sizeof(radix_heap::entry);
+    EXPECT_NE(lent.front().v, -7);         // the first chunk held entries
+    EXPECT_NE(lent[whole - 1].v, -7);      // and so did the second
+    EXPECT_EQ(lent[whole].v, -7);          // the part chunk was left alone
+    EXPECT_EQ(lent.back().v, -7);
+    while (!reference.empty()) {
+        const radix_heap::entry a = q.pop(), b = reference.pop();
+        ASSERT_EQ(a.key, b.key);
+        ASSERT_EQ(a.v, b.v);
+    }
+    EXPECT_TRUE(q.empty());
+}
+
 TEST(PriorityQueue, DeletingAnItemKeepsOtherHandlesValid) {
     p_queue<integer, int> q;
     std::vector<p_queue<integer, int>::item> items;
