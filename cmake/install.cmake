@@ -1,5 +1,5 @@
 # What `cmake --install` puts where, and the Debian package built from it.
-#   bin/            the programs; their run path ($ORIGIN/../lib/ringtrace) finds the libraries
+#   bin/            the programs; hvhost's run path ($ORIGIN/../lib/ringtrace) finds the libraries
 #   lib/ringtrace/  the plug-in, the host stand-in libraries and the kernel library, side by
 #                   side: each finds the others through $ORIGIN. They are private to this
 #                   project, so they stay out of the directories the system searches.
@@ -7,6 +7,12 @@
 # The run paths are relative, so an installed tree works under any prefix, /usr included.
 
 set(RT_INSTALL_PROGRAMS ringtrace ringview hvhost make_ring)
+# The programs that load libraries of this project (hvhost: the host stand-in library and,
+# through it, the plug-ins); the others link everything of ours statically and need only
+# the system's libraries, so they carry no run path at all: the loader would look for
+# each of libtiff's dependencies in both directories first, a few dozen failed opens per
+# start.
+set(RT_PROGRAMS_WITH_PRIVATE_LIBRARIES hvhost)
 set(RT_INSTALL_LIBRARIES rankwin hv pictura_res kernellocator mediankernels)
 set(RT_INSTALL_LIBDIR lib/ringtrace)
 
@@ -20,11 +26,15 @@ endforeach()
 # What is installed carries the same run path in the build tree, so that installing never
 # rewrites it: CMake pads a path it will rewrite with empty entries, and the loader reads an
 # empty entry as the current directory (a program run in a data folder would load a
-# libtiff.so.6 lying there). Programs look in lib/ringtrace beside them once installed and in
+# libtiff.so.6 lying there). hvhost looks in lib/ringtrace beside it once installed and in
 # the build tree's lib; both are relative to the program, never to the working directory.
 foreach(target IN LISTS RT_INSTALL_PROGRAMS)
   if(TARGET ${target})
-    set_property(TARGET ${target} PROPERTY INSTALL_RPATH "$ORIGIN/../${RT_INSTALL_LIBDIR};$ORIGIN/../lib")
+    if(target IN_LIST RT_PROGRAMS_WITH_PRIVATE_LIBRARIES)
+      set_property(TARGET ${target} PROPERTY INSTALL_RPATH "$ORIGIN/../${RT_INSTALL_LIBDIR};$ORIGIN/../lib")
+    else()
+      set_property(TARGET ${target} PROPERTY INSTALL_RPATH "")
+    endif()
     set_property(TARGET ${target} PROPERTY BUILD_WITH_INSTALL_RPATH ON)
     install(TARGETS ${target} RUNTIME DESTINATION bin COMPONENT runtime)
   endif()
