@@ -44,15 +44,17 @@ struct KeyOf<FlippedWord> {
     using Key = int16_t;
 };
 
-// Flips the top bit of `count` words from `from` into `to` (which may be `from`).
+// Flips the top bit of `count` words from `from` into `to` (which may be
+// `from`), a whole vector at a time: a loop over a small array of words
+// compiled to vector stores reloaded as 64-bit halves, stalling on each.
 inline void flipWords(const unsigned char* from, int count, unsigned char* to) {
-    constexpr int kBlock = 16;
+    using W = VectorOf<uint16_t, MK_VECTOR_BYTES>;
     int i = 0;
-    for (; i + kBlock <= count; i += kBlock) {
-        uint16_t words[kBlock];
-        std::memcpy(words, from + 2 * i, sizeof words);
-        for (uint16_t& w : words) w ^= 0x8000;
-        std::memcpy(to + 2 * i, words, sizeof words);
+    for (; i + W::kLanes <= count; i += W::kLanes) {
+        typename W::Type words;
+        std::memcpy(&words, from + 2 * i, sizeof words);
+        words ^= 0x8000;
+        std::memcpy(to + 2 * i, &words, sizeof words);
     }
     for (; i < count; ++i) {
         uint16_t w;
@@ -64,12 +66,14 @@ inline void flipWords(const unsigned char* from, int count, unsigned char* to) {
 
 // Storage for the flipped strips and the window offsets into them, freed on
 // every way out (a plain allocation: <vector> would cost every kernel file
-// that reads this header a noticeable part of its build time).
+// that reads this header a noticeable part of its build time). Lines start
+// on cache-line boundaries as the source's usually do: a 32- or 64-byte load
+// across two lines costs nearly two.
 class FlippedStrips {
 public:
     FlippedStrips(std::size_t words, std::size_t offsets)
-        : storage_(::operator new(offsetBytes(offsets) + words * sizeof(uint16_t))) {}
-    ~FlippedStrips() { ::operator delete(storage_); }
+        : storage_(::operator new(offsetBytes(offsets) + words * sizeof(uint16_t), kAlignment)) {}
+    ~FlippedStrips() { ::operator delete(storage_, kAlignment); }
     FlippedStrips(const FlippedStrips&) = delete;
     FlippedStrips& operator=(const FlippedStrips&) = delete;
 
@@ -81,6 +85,7 @@ public:
     }
 
 private:
+    static constexpr std::align_val_t kAlignment{64};
     static std::size_t offsetBytes(std::size_t count) {
         return (count * sizeof(std::ptrdiff_t) + 63) / 64 * 64;
     }
