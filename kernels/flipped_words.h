@@ -92,41 +92,51 @@ private:
     void* storage_;
 };
 
-// Runs `signedKernel(part, offsets)` over `job` (uint16_t), each part a strip
-// of its output lines whose source lines are flipped copies `part.srcStep`
-// bytes apart, `offsets` the window offsets of the part's 16-bit elements;
-// the part's output lines are the job's, flipped back afterwards.
+// Runs `signedKernel(part, offsets)` over `job` (uint16_t), each part one
+// output line whose source lines are flipped copies `part.srcStep` bytes
+// apart in a strip buffer, `offsets` the window offsets of the part's 16-bit
+// elements; the part's output line is the job's, flipped back afterwards.
+// Each source line is flipped just before the first window that reads it, so
+// the lines a window reads are still in the first-level cache; each strip
+// starts by flipping the mask's extra lines again.
 template <typename SignedKernel>
 void flippedWordMedian(const MedianJob& job, SignedKernel signedKernel) {
-    // Elements of one strip's source: 128 KB, well within the second-level cache.
+    // Elements of one strip's source: 128 KB, well within the second-level
+    // cache, or more for tall masks, whose lines flipped again at each strip
+    // would otherwise cost more than those it filters (1 x 49: 85 lines
+    // flipped for 37 outputs).
     constexpr int kStripElements = 64 * 1024;
     const int columns = job.width + job.maskWidth - 1;
     // Whole cache lines and one more: lines a power of two apart (or
     // nearly) would all fall in the same few sets of the first-level cache,
     // which tall windows read at once.
     const std::ptrdiff_t stride = (static_cast<std::ptrdiff_t>(columns) * 2 + 63) / 64 * 64 + 64;
-    const int fitting = kStripElements / columns - (job.maskHeight - 1);
-    const int strip = fitting > 16 ? fitting : 16;
+    const int extra = job.maskHeight - 1;
+    const int fitting = kStripElements / columns - extra;
+    int strip = fitting > 16 ? fitting : 16;
+    if (strip < 4 * extra) strip = 4 * extra;
     const auto offsetCount = static_cast<std::size_t>(job.maskWidth) * job.maskHeight;
-    const FlippedStrips strips(static_cast<std::size_t>(stride / 2) *
-                                   ((strip < job.height ? strip : job.height) + job.maskHeight - 1),
-                               offsetCount);
+    const FlippedStrips strips(
+        static_cast<std::size_t>(stride / 2) * ((strip < job.height ? strip : job.height) + extra),
+        offsetCount);
     unsigned char* buffer = strips.words(offsetCount);
+    MedianJob part = job;
+    part.origin = buffer;
+    part.srcStep = stride;
+    part.height = 1;
+    windowOffsets(part, 2, strips.offsets());
     for (int first = 0; first < job.height; first += strip) {
         const int lines = strip < job.height - first ? strip : job.height - first;
-        for (int r = 0; r < lines + job.maskHeight - 1; ++r) {
+        for (int r = 0; r < extra; ++r) {
             flipWords(job.origin + (first + r) * job.srcStep, columns, buffer + r * stride);
         }
-        MedianJob part = job;
-        part.origin = buffer;
-        part.srcStep = stride;
-        part.dst = job.dst + first * job.dstStep;
-        part.height = lines;
-        if (first == 0) windowOffsets(part, 2, strips.offsets());
-        signedKernel(part, static_cast<const std::ptrdiff_t*>(strips.offsets()));
         for (int r = 0; r < lines; ++r) {
-            unsigned char* out = part.dst + r * part.dstStep;
-            flipWords(out, job.width, out);
+            flipWords(job.origin + (first + r + extra) * job.srcStep, columns,
+                      buffer + (r + extra) * stride);
+            part.origin = buffer + r * stride;
+            part.dst = job.dst + (first + r) * job.dstStep;
+            signedKernel(part, static_cast<const std::ptrdiff_t*>(strips.offsets()));
+            flipWords(part.dst, job.width, part.dst);
         }
     }
 }
