@@ -92,13 +92,13 @@ private:
     void* storage_;
 };
 
-// Runs `signedKernel(part, offsets)` over `job` (uint16_t), each part one
-// output line whose source lines are flipped copies `part.srcStep` bytes
+// Runs `signedKernel(part, offsets)` over `job` (uint16_t), each part a few
+// output lines whose source lines are flipped copies `part.srcStep` bytes
 // apart in a strip buffer, `offsets` the window offsets of the part's 16-bit
-// elements; the part's output line is the job's, flipped back afterwards.
-// Each source line is flipped just before the first window that reads it, so
-// the lines a window reads are still in the first-level cache; each strip
-// starts by flipping the mask's extra lines again.
+// elements; the part's output lines are the job's, flipped back afterwards.
+// Source lines are flipped just before the first part that reads them, so
+// that they are still in cache there; each strip starts by flipping the
+// mask's extra lines again.
 template <typename SignedKernel>
 void flippedWordMedian(const MedianJob& job, SignedKernel signedKernel) {
     // Elements of one strip's source: 128 KB, well within the second-level
@@ -106,6 +106,9 @@ void flippedWordMedian(const MedianJob& job, SignedKernel signedKernel) {
     // would otherwise cost more than those it filters (1 x 49: 85 lines
     // flipped for 37 outputs).
     constexpr int kStripElements = 64 * 1024;
+    // Output lines per kernel call: a few, so that the kernels still fetch
+    // each next source line ahead as they go through a call's lines.
+    constexpr int kBatchLines = 8;
     const int columns = job.width + job.maskWidth - 1;
     // Whole cache lines and one more: lines a power of two apart (or
     // nearly) would all fall in the same few sets of the first-level cache,
@@ -123,20 +126,25 @@ void flippedWordMedian(const MedianJob& job, SignedKernel signedKernel) {
     MedianJob part = job;
     part.origin = buffer;
     part.srcStep = stride;
-    part.height = 1;
     windowOffsets(part, 2, strips.offsets());
     for (int first = 0; first < job.height; first += strip) {
         const int lines = strip < job.height - first ? strip : job.height - first;
         for (int r = 0; r < extra; ++r) {
             flipWords(job.origin + (first + r) * job.srcStep, columns, buffer + r * stride);
         }
-        for (int r = 0; r < lines; ++r) {
-            flipWords(job.origin + (first + r + extra) * job.srcStep, columns,
-                      buffer + (r + extra) * stride);
+        for (int r = 0; r < lines; r += kBatchLines) {
+            part.height = kBatchLines < lines - r ? kBatchLines : lines - r;
+            for (int i = r; i < r + part.height; ++i) {
+                flipWords(job.origin + (first + i + extra) * job.srcStep, columns,
+                          buffer + (i + extra) * stride);
+            }
             part.origin = buffer + r * stride;
             part.dst = job.dst + (first + r) * job.dstStep;
             signedKernel(part, static_cast<const std::ptrdiff_t*>(strips.offsets()));
-            flipWords(part.dst, job.width, part.dst);
+            for (int i = 0; i < part.height; ++i) {
+                unsigned char* out = part.dst + i * job.dstStep;
+                flipWords(out, job.width, out);
+            }
         }
     }
 }

@@ -24,21 +24,6 @@ void fixedCount(const MedianJob& job, const std::ptrdiff_t* offsets) {
     });
 }
 
-// Whether unsigned words take the signed words' 49- and 81-element networks
-// on flipped lines (see flipped_words.h) although the vector set has unsigned
-// min / max of its own: with AVX2 the flips cost a few instructions per
-// output against the network's hundreds, and these two networks, a fifth of
-// this file's code, are then not compiled a second time. The smaller
-// networks keep their own (the flips made 1 x 9 1.3x slower), and so does
-// AVX-512, where 1 x 49 and 3 x 27 measured 3 to 5 % slower flipped.
-template <typename T>
-inline constexpr bool kFlippedLargeWordNetworks =
-#if defined(__x86_64__)
-    MK_VECTOR_BYTES == 32 && !kWordsAsSigned && std::is_same_v<T, uint16_t>;
-#else
-    false;
-#endif
-
 template <typename T, std::size_t... I>
 void fixedDispatch(const MedianJob& job, const std::ptrdiff_t* offsets, std::index_sequence<I...>) {
     const int count = job.maskWidth * job.maskHeight;
@@ -101,22 +86,14 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
         });
     } else {
         static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
-        const int count = job.maskWidth * job.maskHeight;
-        if constexpr (kFlippedLargeWordNetworks<T>) {
-            if (count == 49 || count == 81) {
-                return flippedWordMedian(job, [](const MedianJob& part, const std::ptrdiff_t* offsets) {
-                    fixedNetworkMedian<int16_t>(part, offsets);
-                });
-            }
-        } else {
-            switch (count) {
-                case 49:
-                    return fixedCount<T, 49>(job, offsets);
-                case 81:
-                    return fixedCount<T, 81>(job, offsets);
-            }
+        switch (job.maskWidth * job.maskHeight) {
+            case 49:
+                return fixedCount<T, 49>(job, offsets);
+            case 81:
+                return fixedCount<T, 81>(job, offsets);
+            default:
+                return fixedDispatch<T>(job, offsets, std::make_index_sequence<kMaxFixedNetwork>());
         }
-        return fixedDispatch<T>(job, offsets, std::make_index_sequence<kMaxFixedNetwork>());
     }
 }
 

@@ -265,8 +265,8 @@ TEST(FastMedianWords, UnsignedWordsAroundTheTopBitOverManyStrips) {
     // Where unsigned words are filtered as signed ones with the top bit
     // flipped, a strip of lines at a time: values on both sides of the top
     // bit, regions taller than several strips (for tall masks too), steps
-    // longer than a line, and every kernel that reads words (with vector
-    // unsigned min / max only the 49- and 81-element networks go this way).
+    // longer than a line, and every kernel that reads words (tall masks
+    // take strips taller than their usual height).
     std::mt19937 random(41);
     const uint16_t near[] = {0x7FFE, 0x7FFF, 0x8000, 0x8001, 0, 0xFFFF};
     const Shape shapes[] = {{300, 700, 3, 3},  {257, 600, 5, 5},    {130, 900, 1, 25},
