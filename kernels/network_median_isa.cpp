@@ -30,12 +30,13 @@ void fixedCount(const MedianJob& job, const std::ptrdiff_t* offsets) {
 // the sorted blocks there (as fast for 1 x 49, five times as fast for
 // 3 x 27), so only explicit requests come here.
 template <typename T>
-inline constexpr bool kTabledLargeNetworks =
+constexpr bool tabledLargeNetworks() {
 #if defined(__x86_64__) && !defined(__SSE4_1__)
-    MK_VECTOR_BYTES > 0 && std::is_same_v<T, OrderedFloat>;
+    return MK_VECTOR_BYTES > 0 && std::is_same_v<T, OrderedFloat>;
 #else
-    false;
+    return false;
 #endif
+}
 
 template <typename T, int Count>
 void tabledCount(const MedianJob& job, const std::ptrdiff_t* offsets) {
@@ -112,7 +113,7 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
     } else {
         static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
         const int count = job.maskWidth * job.maskHeight;
-        if constexpr (kTabledLargeNetworks<T>) {
+        if constexpr (tabledLargeNetworks<T>()) {
             if (count == 49) return tabledCount<T, 49>(job, offsets);
             if (count == 81) return tabledCount<T, 81>(job, offsets);
         } else {
