@@ -45,8 +45,9 @@ struct KeyOf<FlippedWord> {
 };
 
 // Flips the top bit of `count` words from `from` into `to` (which may be
-// `from`), a whole vector at a time: a loop over a small array of words
-// compiled to vector stores reloaded as 64-bit halves, stalling on each.
+// `from`), a whole vector at a time. (Written as a loop over a small array
+// of words, it compiled to vector stores reloaded as 64-bit halves, each
+// reload stalling.)
 inline void flipWords(const unsigned char* from, int count, unsigned char* to) {
     using W = VectorOf<uint16_t, MK_VECTOR_BYTES>;
     int i = 0;
