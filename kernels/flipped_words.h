@@ -44,15 +44,18 @@ struct KeyOf<FlippedWord> {
     using Key = int16_t;
 };
 
-// Flips the top bit of `count` words from `from` into `to` (which may be `from`).
+// Flips the top bit of `count` words from `from` into `to` (which may be
+// `from`), a whole vector at a time. (Written as a loop over a small array
+// of words, it compiled to vector stores reloaded as 64-bit halves, each
+// reload stalling.)
 inline void flipWords(const unsigned char* from, int count, unsigned char* to) {
-    constexpr int kBlock = 16;
+    using W = VectorOf<uint16_t, MK_VECTOR_BYTES>;
     int i = 0;
-    for (; i + kBlock <= count; i += kBlock) {
-        uint16_t words[kBlock];
-        std::memcpy(words, from + 2 * i, sizeof words);
-        for (uint16_t& w : words) w ^= 0x8000;
-        std::memcpy(to + 2 * i, words, sizeof words);
+    for (; i + W::kLanes <= count; i += W::kLanes) {
+        typename W::Type words;
+        std::memcpy(&words, from + 2 * i, sizeof words);
+        words ^= 0x8000;
+        std::memcpy(to + 2 * i, &words, sizeof words);
     }
     for (; i < count; ++i) {
         uint16_t w;
@@ -64,12 +67,14 @@ inline void flipWords(const unsigned char* from, int count, unsigned char* to) {
 
 // Storage for the flipped strips and the window offsets into them, freed on
 // every way out (a plain allocation: <vector> would cost every kernel file
-// that reads this header a noticeable part of its build time).
+// that reads this header a noticeable part of its build time). Lines start
+// on cache-line boundaries as the source's usually do: a 32- or 64-byte load
+// across two lines costs nearly two.
 class FlippedStrips {
 public:
     FlippedStrips(std::size_t words, std::size_t offsets)
-        : storage_(::operator new(offsetBytes(offsets) + words * sizeof(uint16_t))) {}
-    ~FlippedStrips() { ::operator delete(storage_); }
+        : storage_(::operator new(offsetBytes(offsets) + words * sizeof(uint16_t), kAlignment)) {}
+    ~FlippedStrips() { ::operator delete(storage_, kAlignment); }
     FlippedStrips(const FlippedStrips&) = delete;
     FlippedStrips& operator=(const FlippedStrips&) = delete;
 
@@ -81,47 +86,66 @@ public:
     }
 
 private:
+    static constexpr std::align_val_t kAlignment{64};
     static std::size_t offsetBytes(std::size_t count) {
         return (count * sizeof(std::ptrdiff_t) + 63) / 64 * 64;
     }
     void* storage_;
 };
 
-// Runs `signedKernel(part, offsets)` over `job` (uint16_t), each part a strip
-// of its output lines whose source lines are flipped copies `part.srcStep`
-// bytes apart, `offsets` the window offsets of the part's 16-bit elements;
-// the part's output lines are the job's, flipped back afterwards.
+// Runs `signedKernel(part, offsets)` over `job` (uint16_t), each part a few
+// output lines whose source lines are flipped copies `part.srcStep` bytes
+// apart in a strip buffer, `offsets` the window offsets of the part's 16-bit
+// elements; the part's output lines are the job's, flipped back afterwards.
+// Source lines are flipped just before the first part that reads them, so
+// that they are still in cache there; each strip starts by flipping the
+// mask's extra lines again.
 template <typename SignedKernel>
 void flippedWordMedian(const MedianJob& job, SignedKernel signedKernel) {
-    // Elements of one strip's source: 128 KB, well within the second-level cache.
+    // Elements of one strip's source: 128 KB, well within the second-level
+    // cache, or more for tall masks, whose lines flipped again at each strip
+    // would otherwise cost more than those it filters (1 x 49: 85 lines
+    // flipped for 37 outputs).
     constexpr int kStripElements = 64 * 1024;
+    // Output lines per kernel call: a few, so that the kernels still fetch
+    // each next source line ahead as they go through a call's lines.
+    constexpr int kBatchLines = 8;
     const int columns = job.width + job.maskWidth - 1;
     // Whole cache lines and one more: lines a power of two apart (or
     // nearly) would all fall in the same few sets of the first-level cache,
     // which tall windows read at once.
     const std::ptrdiff_t stride = (static_cast<std::ptrdiff_t>(columns) * 2 + 63) / 64 * 64 + 64;
-    const int fitting = kStripElements / columns - (job.maskHeight - 1);
-    const int strip = fitting > 16 ? fitting : 16;
+    const int extra = job.maskHeight - 1;
+    const int fitting = kStripElements / columns - extra;
+    int strip = fitting > 16 ? fitting : 16;
+    if (strip < 4 * extra) strip = 4 * extra;
     const auto offsetCount = static_cast<std::size_t>(job.maskWidth) * job.maskHeight;
-    const FlippedStrips strips(static_cast<std::size_t>(stride / 2) *
-                                   ((strip < job.height ? strip : job.height) + job.maskHeight - 1),
-                               offsetCount);
+    const FlippedStrips strips(
+        static_cast<std::size_t>(stride / 2) * ((strip < job.height ? strip : job.height) + extra),
+        offsetCount);
     unsigned char* buffer = strips.words(offsetCount);
+    MedianJob part = job;
+    part.origin = buffer;
+    part.srcStep = stride;
+    windowOffsets(part, 2, strips.offsets());
     for (int first = 0; first < job.height; first += strip) {
         const int lines = strip < job.height - first ? strip : job.height - first;
-        for (int r = 0; r < lines + job.maskHeight - 1; ++r) {
+        for (int r = 0; r < extra; ++r) {
             flipWords(job.origin + (first + r) * job.srcStep, columns, buffer + r * stride);
         }
-        MedianJob part = job;
-        part.origin = buffer;
-        part.srcStep = stride;
-        part.dst = job.dst + first * job.dstStep;
-        part.height = lines;
-        if (first == 0) windowOffsets(part, 2, strips.offsets());
-        signedKernel(part, static_cast<const std::ptrdiff_t*>(strips.offsets()));
-        for (int r = 0; r < lines; ++r) {
-            unsigned char* out = part.dst + r * part.dstStep;
-            flipWords(out, job.width, out);
+        for (int r = 0; r < lines; r += kBatchLines) {
+            part.height = kBatchLines < lines - r ? kBatchLines : lines - r;
+            for (int i = r; i < r + part.height; ++i) {
+                flipWords(job.origin + (first + i + extra) * job.srcStep, columns,
+                          buffer + (i + extra) * stride);
+            }
+            part.origin = buffer + r * stride;
+            part.dst = job.dst + (first + r) * job.dstStep;
+            signedKernel(part, static_cast<const std::ptrdiff_t*>(strips.offsets()));
+            for (int i = 0; i < part.height; ++i) {
+                unsigned char* out = part.dst + i * job.dstStep;
+                flipWords(out, job.width, out);
+            }
         }
     }
 }

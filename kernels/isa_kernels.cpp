@@ -129,7 +129,13 @@ ColumnHistogramKernel columnHistogramKernel(Isa isa) {
             return neon::columnHistogramMedian8u;
 #endif
         default:
+#if defined(MK_X86_VECTORS)
+            // The one-lane set has the same kernel here: it is built from
+            // SSE2 code, part of every x86-64 (see kernels/CMakeLists.txt).
+            return sse2::columnHistogramMedian8u;
+#else
             return scalar::columnHistogramMedian8u;
+#endif
     }
 }
 
@@ -148,7 +154,11 @@ SortedBlockKernel<T> sortedBlockKernel(Isa isa) {
             return neon::sortedBlockMedian<T>;
 #endif
         default:
+#if defined(MK_X86_VECTORS)
+            return sse2::sortedBlockMedian<T>;  // as for the column histograms
+#else
             return scalar::sortedBlockMedian<T>;
+#endif
     }
 }
 

@@ -24,6 +24,32 @@ void fixedCount(const MedianJob& job, const std::ptrdiff_t* offsets) {
     });
 }
 
+// Whether T's 49- and 81-element networks run from their tables in a loop
+// rather than unrolled: 32-bit keys on x86-64 before SSE4.1, whose emulated
+// min / max made those two a quarter of this file's code. fastMedian takes
+// the sorted blocks there (as fast for 1 x 49, five times as fast for
+// 3 x 27), so only explicit requests come here.
+template <typename T>
+constexpr bool tabledLargeNetworks() {
+#if defined(__x86_64__) && !defined(__SSE4_1__)
+    return MK_VECTOR_BYTES > 0 && std::is_same_v<T, OrderedFloat>;
+#else
+    return false;
+#endif
+}
+
+template <typename T, int Count>
+void tabledCount(const MedianJob& job, const std::ptrdiff_t* offsets) {
+    using W = Lanes<T, MK_VECTOR_BYTES>;
+    if (job.width < W::kCount) return scalar::fixedNetworkMedian<T>(job, offsets);
+    const RuntimeNetwork network{kSelectionNetwork<Count>.comparators,
+                                 kSelectionNetwork<Count>.size};
+    typename W::V v[Count];
+    forEachFullVector<T>(job, [&](const unsigned char* base) {
+        return RuntimeWindow<W>::median(base, offsets, network, v, Count);
+    });
+}
+
 template <typename T, std::size_t... I>
 void fixedDispatch(const MedianJob& job, const std::ptrdiff_t* offsets, std::index_sequence<I...>) {
     const int count = job.maskWidth * job.maskHeight;
@@ -86,14 +112,15 @@ void fixedNetworkMedian(const MedianJob& job, const std::ptrdiff_t* offsets) {
         });
     } else {
         static_assert(kLargerFixedNetworks[0] == 49 && kLargerFixedNetworks[1] == 81);
-        switch (job.maskWidth * job.maskHeight) {
-            case 49:
-                return fixedCount<T, 49>(job, offsets);
-            case 81:
-                return fixedCount<T, 81>(job, offsets);
-            default:
-                return fixedDispatch<T>(job, offsets, std::make_index_sequence<kMaxFixedNetwork>());
+        const int count = job.maskWidth * job.maskHeight;
+        if constexpr (tabledLargeNetworks<T>()) {
+            if (count == 49) return tabledCount<T, 49>(job, offsets);
+            if (count == 81) return tabledCount<T, 81>(job, offsets);
+        } else {
+            if (count == 49) return fixedCount<T, 49>(job, offsets);
+            if (count == 81) return fixedCount<T, 81>(job, offsets);
         }
+        return fixedDispatch<T>(job, offsets, std::make_index_sequence<kMaxFixedNetwork>());
     }
 }
 

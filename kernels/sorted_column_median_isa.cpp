@@ -271,7 +271,7 @@ void dispatch(const MedianJob& job, unsigned char* scratch, std::index_sequence<
         using Kernel = SortedColumns<Element, kWidth, kHeight>;
         if constexpr (MK_VECTOR_BYTES > 0 && kWidth == 3 && kHeight == 3) {
             median3x3<T>(job);
-        } else if constexpr (kEmulatedMinMax<T> && kWidth * kHeight > 81) {
+        } else if constexpr (kEmulatedMinMax<T> && kWidth * kHeight >= 81) {
             // Chosen only on request: fastMedian takes the sorted blocks there.
             scalar::sortedColumnMedian<T>(job, scratch);
         } else if constexpr (std::is_same_v<T, OrderedFloat>) {

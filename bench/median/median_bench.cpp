@@ -204,7 +204,9 @@ void outputAllocation(benchmark::State& state) {
 
 constexpr int kSquares[] = {3, 5, 7, 9, 11, 15, 25, 31};
 // Rectangular and even windows, each next to the square of about its size.
-constexpr int kShapes[][2] = {{3, 7}, {7, 3}, {4, 4}, {2, 6}, {1, 9}, {9, 1}, {1, 25}, {25, 1}};
+// The last two run the largest compiled-in networks (49 and 81 elements).
+constexpr int kShapes[][2] = {{3, 7}, {7, 3}, {4, 4}, {2, 6},  {1, 9},
+                              {9, 1}, {1, 25}, {25, 1}, {1, 49}, {3, 27}};
 constexpr int kPluginWindows[] = {3, 9, 25};
 
 // Besides the median of the repetitions, the fastest: this machine is shared,

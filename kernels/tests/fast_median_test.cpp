@@ -265,11 +265,13 @@ TEST(FastMedianWords, UnsignedWordsAroundTheTopBitOverManyStrips) {
     // Where unsigned words are filtered as signed ones with the top bit
     // flipped, a strip of lines at a time: values on both sides of the top
     // bit, regions taller than several strips (for tall masks too), steps
-    // longer than a line, and every kernel that reads words.
+    // longer than a line, and every kernel that reads words (tall masks
+    // take strips taller than their usual height).
     std::mt19937 random(41);
     const uint16_t near[] = {0x7FFE, 0x7FFF, 0x8000, 0x8001, 0, 0xFFFF};
-    const Shape shapes[] = {{300, 700, 3, 3}, {257, 600, 5, 5},  {130, 900, 1, 25},
-                            {200, 400, 13, 2}, {64, 1100, 7, 9}, {1100, 90, 11, 11}};
+    const Shape shapes[] = {{300, 700, 3, 3},  {257, 600, 5, 5},    {130, 900, 1, 25},
+                            {200, 400, 13, 2}, {64, 1100, 7, 9},    {1100, 90, 11, 11},
+                            {700, 300, 1, 49}, {600, 200, 27, 3}};
     for (Isa isa : usableIsas()) {
         for (const Shape& s : shapes) {
             const Method method = mediankernels::hasSortedColumnNetwork(s.maskWidth, s.maskHeight)
@@ -557,6 +559,14 @@ TYPED_TEST(FastMedian, AutomaticChoiceMatchesReferenceAcrossTheCrossover) {
     for (int size : {3, 5, 9, 11, 15, 21}) {
         expectSameAsReference<TypeParam>({50, 6, size, size}, mediankernels::preferredIsa(),
                                          Method::kAuto, random);
+    }
+    // Shapes of the largest compiled-in networks, which some sets hand to
+    // other methods, on every set.
+    for (Isa isa : usableIsas()) {
+        for (const auto& [mw, mh] :
+             {std::pair{9, 9}, std::pair{1, 49}, std::pair{27, 3}, std::pair{3, 27}}) {
+            expectSameAsReference<TypeParam>({70, 5, mw, mh}, isa, Method::kAuto, random);
+        }
     }
 }
 
