@@ -17,14 +17,7 @@ pathEvaluator::pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster,
 pathEvaluator::pathEvaluator(pixelGrid& grid, const uint32_t* primaryRaster, const uint32_t* secondaryRaster)
     : grid_(grid) {
     const size_t pixels = static_cast<size_t>(int64_t{grid.width} * grid.height);
-    // With room to spare, the runs' queue starts out in the tail as well.
-    const size_t redBytes = (2 * pixels + 63) / 64 * 64;
-    heldRed_ = grid.cost.claim_spare(redBytes + kQueueLoan);
-    if (heldRed_ != nullptr) {
-        engine_.lend_queue_storage(heldRed_ + redBytes, kQueueLoan);
-    } else {
-        heldRed_ = grid.cost.claim_spare(2 * pixels);
-    }
+    heldRed_ = grid.cost.claim_spare(2 * pixels);
     uint8_t* red = nullptr;
     if (heldRed_ != nullptr) {
         red = reinterpret_cast<uint8_t*>(heldRed_);

@@ -86,7 +86,6 @@ private:
     // instead of the rasters' 8): in the tail of the costs' block when it is free and large
     // enough (pages the run has already), in an array of their own otherwise.
     ringgraph::overwrite_vector<uint8_t> ownRed_;
-    static constexpr size_t kQueueLoan = size_t{256} << 10;  // what a small image's runs queue
     std::byte* heldRed_ = nullptr;
     const uint8_t* red_ = nullptr;
     ringgraph::node_array<edge>* pred_ = nullptr;

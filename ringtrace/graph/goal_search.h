@@ -49,10 +49,6 @@ public:
     // is prepared again before its next run. Empty: nothing is called.
     void set_interrupt(std::function<void()> poll) { poll_ = std::move(poll); }
 
-    // Storage of the caller's for the runs' queue, used before any of the engine's own (see
-    // radix_heap::lend); it must stay valid while the engine runs.
-    void lend_queue_storage(void* p, std::size_t bytes) { heap_.lend(p, bytes); }
-
     // Drops the potential, so that the next prepared_for() is false.
     void forget() { preparedFor_ = nullptr; }
     // Works out the potential for the grid costs as they are now.
