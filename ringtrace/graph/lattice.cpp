@@ -101,19 +101,24 @@ void lattice_costs::init(const lattice& L, int def) {
     moves_.clear();
 }
 
+std::size_t lattice_costs::spareOffset() const {
+    // On a cache-line boundary (the holders store words and vectors there, and an odd count
+    // of 16-bit costs would leave the tail misaligned), and kept clear of the entries by a
+    // further line, so that no wide store at the end of the costs ever reaches the holder.
+    const std::size_t have = grid_.capacity() * sizeof(uint16_t);
+    return (have + 63) / 64 * 64 + 64;
+}
+
 std::byte* lattice_costs::spareStart() const {
     if (grid_.capacity() == 0) return nullptr;
-    // Kept clear of the entries by a cache line, so that no wide store at the end of the
-    // costs ever reaches the tail's holder.
-    const std::size_t used = grid_.capacity() * sizeof(uint16_t) + 64;
-    return const_cast<std::byte*>(reinterpret_cast<const std::byte*>(grid_.data())) + used;
+    return const_cast<std::byte*>(reinterpret_cast<const std::byte*>(grid_.data())) + spareOffset();
 }
 
 std::byte* lattice_costs::claim_spare(std::size_t bytes) {
     const std::size_t have = grid_.capacity() * sizeof(uint16_t);
     // Below the huge-page blocks the allocator hands out exactly what was asked for.
     if (spareClaimed_ || have < kWholeHugePagesFrom) return nullptr;
-    const std::size_t used = have + 64;
+    const std::size_t used = spareOffset();
     const std::size_t mapped = mapped_size(have);
     if (mapped < used || mapped - used < bytes) return nullptr;
     spareClaimed_ = true;

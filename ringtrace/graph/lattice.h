@@ -158,6 +158,7 @@ public:
     }
 
 private:
+    std::size_t spareOffset() const;
     std::byte* spareStart() const;
     void materialise();
     static uint64_t nextVersion() {

@@ -3,6 +3,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <utility>
 #include <vector>
 
 #include "explicit_grid.h"
@@ -140,14 +141,27 @@ TEST(GridGraph, TheCostsSpareTailHasOneHolderAndNeverTouchesACost) {
     std::byte* held = g.cost.claim_spare(4096);
     ASSERT_NE(held, nullptr);
     EXPECT_GE(held, reinterpret_cast<std::byte*>(costs + count));
-    EXPECT_EQ(g.cost.claim_spare(16), nullptr);  // one holder at a time
-    std::memset(held, 0xff, room - 64);  // everything past the guard line is the holder's
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(held) % 64, 0u);  // holders store vectors there
+    EXPECT_EQ(g.cost.claim_spare(16), nullptr);              // one holder at a time
+    // Everything from the holder's start to the block's end is the holder's.
+    std::memset(held, 0xff, static_cast<size_t>(reinterpret_cast<std::byte*>(costs) + bytes + room - held));
     g.cost.release_spare(nullptr);       // not the holder: changes nothing
     EXPECT_EQ(g.cost.claim_spare(16), nullptr);
     g.cost.release_spare(held);
     EXPECT_EQ(g.cost.claim_spare(16), held);
     g.cost.release_spare(held);
     for (size_t i = 0; i < count; ++i) ASSERT_EQ(g.cost.get(edge{static_cast<int32_t>(i)}), static_cast<int>(i % 2002));
+
+    // Whatever the count of costs, odd ones included, the tail starts on a cache line.
+    for (const auto& [w, h] : {std::pair{201, 101}, std::pair{203, 99}, std::pair{257, 131}}) {
+        pixelGrid other;
+        buildGrid(other, w, h);
+        const uint16_t* first = other.cost.grid_data();
+        const std::byte* tail = other.cost.claim_spare(64);
+        ASSERT_NE(tail, nullptr) << w << "x" << h;
+        EXPECT_EQ(reinterpret_cast<uintptr_t>(tail) % 64, 0u) << w << "x" << h;
+        EXPECT_GE(tail, reinterpret_cast<const std::byte*>(first + other.G.number_of_grid_edges()) + 64);
+    }
 
     // Small cost tables come from the heap, as asked for, with nothing to spare.
     pixelGrid small;
