@@ -14,6 +14,7 @@
 
 #include "compiled_networks.h"
 #include "median_job.h"
+#include "network_steps.h"
 
 #ifndef MK_ISA_NS
 #error "MK_ISA_NS must name the instruction-set namespace"
@@ -70,23 +71,13 @@ struct Lanes {
     }
 };
 
-template <CompareKind Kind, typename V>
+// Orders two wires; the compiled-in networks do the same in network_steps.h,
+// written out, and keep only the half that is used where pruning allows.
+template <typename V>
 inline void compareExchange(V& low, V& high) {
-    if constexpr (Kind == CompareKind::kBoth) {
-        const V min = lower(low, high);
-        high = upper(low, high);
-        low = min;
-    } else if constexpr (Kind == CompareKind::kMinOnly) {
-        low = lower(low, high);
-    } else {
-        high = upper(low, high);
-    }
-}
-
-template <int Count, typename V, std::size_t... I>
-inline void runFixedNetwork([[maybe_unused]] V* v, std::index_sequence<I...>) {
-    constexpr const Comparator* net = kSelectionNetwork<Count>.comparators;
-    (compareExchange<net[I].kind>(v[net[I].low], v[net[I].high]), ...);
+    const V min = lower(low, high);
+    high = upper(low, high);
+    low = min;
 }
 
 template <typename L, std::size_t... I>
@@ -103,7 +94,7 @@ struct FixedWindow {
                                 const RuntimeNetwork&) {
         typename L::V v[Count];
         loadWindow<L>(v, base, offsets, std::make_index_sequence<Count>());
-        runFixedNetwork<Count>(v, std::make_index_sequence<kSelectionNetwork<Count>.size>());
+        SelectionSteps<Count>::run(v);
         return v[Count / 2];
     }
 };
@@ -117,7 +108,7 @@ struct RuntimeWindow {
         // writes a slot nothing reads again, and no branch is taken per step.
         for (int c = 0; c < network.size; ++c) {
             const Comparator cmp = network.comparators[c];
-            compareExchange<CompareKind::kBoth>(v[cmp.low], v[cmp.high]);
+            compareExchange(v[cmp.low], v[cmp.high]);
         }
         return v[count / 2];
     }

@@ -4,8 +4,9 @@
 // out is slow in constant expressions, and the kernels are compiled once per
 // instruction set, so network_tables_generator.cpp works them out once, at
 // run time, from selection_network.h and sorted_column_network.h and writes
-// compiled_networks.h, which specializes the templates below. A test builds
-// them again and compares.
+// compiled_networks.h, which specializes the templates below, and
+// network_steps.h, the same networks written out as code for the vector
+// kernels. A test builds both again and compares.
 
 #include "selection_network.h"
 #include "sorted_column_network.h"

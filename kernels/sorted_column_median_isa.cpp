@@ -15,19 +15,6 @@ namespace {
 
 #if !MK_SCALAR_FALLBACK
 
-template <const SortedColumnTable& Net, typename V, std::size_t... I>
-inline void sortColumn([[maybe_unused]] V* v, std::index_sequence<I...>) {
-    (compareExchange<Net.columnSort[I].kind>(v[Net.columnSort[I].low], v[Net.columnSort[I].high]),
-     ...);
-}
-
-template <const SortedColumnTable& Net, typename V, std::size_t... I>
-inline void selectMedian([[maybe_unused]] V* v, std::index_sequence<I...>) {
-    (compareExchange<Net.comparators[I].kind>(v[Net.comparators[I].low],
-                                              v[Net.comparators[I].high]),
-     ...);
-}
-
 // Calls f(position) over `count` positions, at least one vector's: whole
 // vectors, the last one overlapping its predecessor. From one call site, so
 // that f's network is compiled in once.
@@ -86,7 +73,7 @@ struct SortedColumns {
         if constexpr (std::is_same_v<T, FlippedWord>) {
             for (int i = 0; i < MH; ++i) v[i] ^= std::numeric_limits<int16_t>::min();
         }
-        sortColumn<kNet>(v, std::make_index_sequence<kNet.columnSortSize>());
+        SortedColumnSteps<MW, MH>::sortColumn(v);
         for (int i = 0; i < MH; ++i) {
             if (kNet.rankUsed[i]) std::memcpy(sorted + i * rowBytes + x * kSize, &v[i], sizeof v[i]);
         }
@@ -109,7 +96,7 @@ struct SortedColumns {
                                                      int x) {
         typename L::V v[MW * MH]{};
         loadWindow(v, sorted, rowBytes, x, std::make_index_sequence<MW * MH>());
-        selectMedian<kNet>(v, std::make_index_sequence<kNet.size>());
+        SortedColumnSteps<MW, MH>::select(v);
         L::store(dst + x * kSize, v[kNet.output]);
     }
     [[gnu::noinline]] static void calledMedians(const unsigned char* sorted, std::size_t rowBytes,
@@ -329,13 +316,13 @@ void tableSortedColumns(const MedianJob& job, const SortedColumnTable& net) {
                                       static_cast<std::ptrdiff_t>(x + j) * sizeof(Key));
                 }
                 for (int c = 0; c < net.columnSortSize; ++c) {
-                    compareExchange<CompareKind::kBoth>(column[net.columnSort[c].low],
+                    compareExchange(column[net.columnSort[c].low],
                                                         column[net.columnSort[c].high]);
                 }
                 for (int i = 0; i < mh; ++i) window[i * mw + j] = column[i];
             }
             for (int c = 0; c < net.size; ++c) {
-                compareExchange<CompareKind::kBoth>(window[net.comparators[c].low],
+                compareExchange(window[net.comparators[c].low],
                                                     window[net.comparators[c].high]);
             }
             S::store(job.dst + y * job.dstStep + static_cast<std::ptrdiff_t>(x) * sizeof(Key),
