@@ -82,13 +82,10 @@ struct SortedColumns {
     template <std::size_t... I>
     static void loadWindow(typename L::V* v, const unsigned char* sorted, std::size_t rowBytes,
                            int x, std::index_sequence<I...>) {
-        const auto one = [&](auto wire) {
-            constexpr int kRank = decltype(wire)::value / MW, kColumn = decltype(wire)::value % MW;
-            if constexpr (kNet.rankUsed[kRank]) {
-                v[wire] = L::load(sorted + kRank * rowBytes + (x + kColumn) * kSize);
-            }
-        };
-        (one(std::integral_constant<std::size_t, I>()), ...);
+        ((kNet.rankUsed[I / MW]
+              ? void(v[I] = L::load(sorted + (I / MW) * rowBytes + (x + int(I % MW)) * kSize))
+              : void()),
+         ...);
     }
 
     [[gnu::always_inline]] static void inlineMedians(const unsigned char* sorted,
