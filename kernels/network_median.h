@@ -14,7 +14,6 @@
 
 #include "compiled_networks.h"
 #include "median_job.h"
-#include "network_steps.h"
 
 #ifndef MK_ISA_NS
 #error "MK_ISA_NS must name the instruction-set namespace"
@@ -88,6 +87,11 @@ inline void loadWindow(typename L::V* v, const unsigned char* base, const std::p
 
 // Median of the fixed-size window at `base` (offsets in bytes), for kCount
 // adjacent outputs.
+// The compiled-in selection networks, written out (selection_steps.h, which
+// the network kernels include: other files need not parse them).
+template <int Count>
+struct SelectionSteps;
+
 template <typename L, int Count>
 struct FixedWindow {
     static typename L::V median(const unsigned char* base, const std::ptrdiff_t* offsets,

@@ -4,6 +4,9 @@
 #include "flipped_words.h"
 #include "isa_kernels.h"
 #include "network_median.h"
+#if !MK_SCALAR_FALLBACK
+#include "selection_steps.h"
+#endif
 
 namespace mediankernels::MK_ISA_NS {
 

@@ -5,8 +5,8 @@
 // instruction set, so network_tables_generator.cpp works them out once, at
 // run time, from selection_network.h and sorted_column_network.h and writes
 // compiled_networks.h, which specializes the templates below, and
-// network_steps.h, the same networks written out as code for the vector
-// kernels. A test builds both again and compares.
+// selection_steps.h and sorted_column_steps.h, the same networks written out
+// as code for the vector kernels. A test builds them again and compares.
 
 #include "selection_network.h"
 #include "sorted_column_network.h"

@@ -8,6 +8,9 @@
 #include "median3x3.h"
 #include "network_median.h"
 #include "sorted_column_median.h"
+#if !MK_SCALAR_FALLBACK
+#include "sorted_column_steps.h"
+#endif
 
 namespace mediankernels::MK_ISA_NS {
 
