@@ -70,8 +70,9 @@ struct Lanes {
     }
 };
 
-// Orders two wires; the compiled-in networks do the same in network_steps.h,
-// written out, and keep only the half that is used where pruning allows.
+// Orders two wires; the compiled-in networks do the same in selection_steps.h
+// and sorted_column_steps.h, written out, and keep only the half that is used
+// where pruning allows.
 template <typename V>
 inline void compareExchange(V& low, V& high) {
     const V min = lower(low, high);
@@ -85,13 +86,13 @@ inline void loadWindow(typename L::V* v, const unsigned char* base, const std::p
     ((v[I] = L::load(base + offsets[I])), ...);
 }
 
-// Median of the fixed-size window at `base` (offsets in bytes), for kCount
-// adjacent outputs.
 // The compiled-in selection networks, written out (selection_steps.h, which
 // the network kernels include: other files need not parse them).
 template <int Count>
 struct SelectionSteps;
 
+// Median of the fixed-size window at `base` (offsets in bytes), for kCount
+// adjacent outputs.
 template <typename L, int Count>
 struct FixedWindow {
     static typename L::V median(const unsigned char* base, const std::ptrdiff_t* offsets,

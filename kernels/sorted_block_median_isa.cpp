@@ -5,15 +5,7 @@
 
 #include <cstring>
 
-#if defined(__AVX2__) || defined(__BMI2__)
-#include <immintrin.h>
-#elif defined(__SSE2__)
-// The SSE2 build (and the one-lane set on x86-64, which runs its objects)
-// needs only SSE2's header: <immintrin.h> took two thirds of a second to
-// parse in every file that included it.
-#include <emmintrin.h>
-#endif
-
+// The intrinsics headers for this set come with the histogram window.
 #include "column_histogram_window.h"
 #include "isa_kernels.h"
 #include "ordered_key.h"

@@ -316,14 +316,12 @@ void tableSortedColumns(const MedianJob& job, const SortedColumnTable& net) {
                                       static_cast<std::ptrdiff_t>(x + j) * sizeof(Key));
                 }
                 for (int c = 0; c < net.columnSortSize; ++c) {
-                    compareExchange(column[net.columnSort[c].low],
-                                                        column[net.columnSort[c].high]);
+                    compareExchange(column[net.columnSort[c].low], column[net.columnSort[c].high]);
                 }
                 for (int i = 0; i < mh; ++i) window[i * mw + j] = column[i];
             }
             for (int c = 0; c < net.size; ++c) {
-                compareExchange(window[net.comparators[c].low],
-                                                    window[net.comparators[c].high]);
+                compareExchange(window[net.comparators[c].low], window[net.comparators[c].high]);
             }
             S::store(job.dst + y * job.dstStep + static_cast<std::ptrdiff_t>(x) * sizeof(Key),
                      window[net.output]);

@@ -254,10 +254,9 @@ private:
 
 // Allocator for working storage that grows as a run goes (a queue's buckets, the nodes a run
 // settled): small blocks from the heap as usual, larger ones populated in one call when they
-// are taken, since each
-// page that a growing vector first writes would otherwise cost a fault of its own (about
-// 2 to 5 us here, against about 1 us a page populated with its neighbours). The contents are
-// left as malloc leaves them.
+// are taken, since each page that a growing vector first writes would otherwise cost a fault
+// of its own (about 2 to 5 us here, against about 1 us a page populated with its
+// neighbours). The contents are left as malloc leaves them.
 template <class T>
 class populated_allocator {
 public:
